@@ -1,0 +1,44 @@
+# The Windows side: the Win32 adapters and Tarnwick.exe, statically linked so that it imports
+# only Windows system DLLs.
+
+file(GLOB_RECURSE TW_WIN32_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/win32/*.cpp)
+add_library(tw_win32 STATIC ${TW_WIN32_SOURCES})
+target_include_directories(tw_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_compile_definitions(tw_win32 PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+  _WIN32_WINNT=0x0A00)
+target_link_libraries(tw_win32 PUBLIC setupapi hid user32 gdi32 shell32 advapi32 ws2_32 winhttp
+  bcrypt cfgmgr32 winusb shlwapi version ole32)
+
+# tw_windows_program(<target> <version text>): one build of the program. The test build adds a
+# second one with a newer version, to exercise the hand-over between running instances.
+function(tw_windows_program target version)
+  string(REPLACE "." ";" parts ${version})
+  list(GET parts 0 TW_RC_MAJOR)
+  list(GET parts 1 TW_RC_MINOR)
+  list(GET parts 2 TW_RC_PATCH)
+  set(TW_RC_VERSION_TEXT ${version})
+  set(TW_RC_ICON_DIR ${TW_GENERATED_DIR})
+  set(TW_RC_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest)
+  configure_file(${PROJECT_SOURCE_DIR}/assets/tarnwick.manifest.in ${TW_RC_MANIFEST} @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/assets/tarnwick.rc.in
+    ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc @ONLY)
+  add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/src/main_windows.cpp
+    ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  add_dependencies(${target} tw_icons)
+  target_compile_definitions(${target} PRIVATE TW_VERSION_TEXT="${version}")
+  target_link_libraries(${target} PRIVATE tw_core tw_win32 tw_assets)
+  target_link_options(${target} PRIVATE -municode -static -static-libgcc -static-libstdc++)
+endfunction()
+
+tw_windows_program(Tarnwick ${TW_VERSION})
+tw_windows_program(TarnwickNewer 1.2.1)
+
+# Test helpers run under Wine next to the program.
+file(GLOB TW_WINE_HELPERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/wine/*_helper.cpp)
+foreach(src ${TW_WINE_HELPERS})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_compile_definitions(${name} PRIVATE UNICODE _UNICODE)
+  target_link_options(${name} PRIVATE -municode -static -static-libgcc -static-libstdc++)
+  target_link_libraries(${name} PRIVATE user32 kernel32)
+endforeach()
