@@ -25,3 +25,9 @@ add_custom_target(tw_icons DEPENDS ${TW_ICON_FILES})
 # Read-only data linked into both programs (the page and the firmware image join it later).
 add_library(tw_assets STATIC ${PROJECT_SOURCE_DIR}/assets/assets.cpp)
 target_include_directories(tw_assets PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/assets)
+
+# Each asset group (page, firmware image, ...) adds itself from its own file here.
+file(GLOB TW_ASSET_MODULES ${PROJECT_SOURCE_DIR}/cmake/assets/*.cmake)
+foreach(module ${TW_ASSET_MODULES})
+  include(${module})
+endforeach()

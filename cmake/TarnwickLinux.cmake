@@ -43,3 +43,9 @@ else()
     target_link_libraries(${name} PRIVATE tw_core tw_sim tw_assets)
   endforeach()
 endif()
+
+# Linux-only additions of each subsystem (tools, extra test programs) live in their own files.
+file(GLOB TW_LINUX_MODULES ${PROJECT_SOURCE_DIR}/cmake/linux/*.cmake)
+foreach(module ${TW_LINUX_MODULES})
+  include(${module})
+endforeach()

@@ -42,3 +42,10 @@ foreach(src ${TW_WINE_HELPERS})
   target_link_options(${name} PRIVATE -municode -static -static-libgcc -static-libstdc++)
   target_link_libraries(${name} PRIVATE user32 kernel32)
 endforeach()
+
+# Windows-only additions of each subsystem (test programs for Wine, extra resources) live in
+# their own files.
+file(GLOB TW_WINDOWS_MODULES ${PROJECT_SOURCE_DIR}/cmake/windows/*.cmake)
+foreach(module ${TW_WINDOWS_MODULES})
+  include(${module})
+endforeach()
