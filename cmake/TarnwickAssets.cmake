@@ -26,6 +26,9 @@ add_custom_target(tw_icons DEPENDS ${TW_ICON_FILES})
 add_library(tw_assets STATIC ${PROJECT_SOURCE_DIR}/assets/assets.cpp)
 target_include_directories(tw_assets PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/assets)
 
+# Asset modules may add Windows resource lines and their generating targets:
+#   set_property(GLOBAL APPEND PROPERTY TW_RC_EXTRA "200 RCDATA \"<file>\"")
+#   set_property(GLOBAL APPEND PROPERTY TW_ASSET_TARGETS <target>)
 # Each asset group (page, firmware image, ...) adds itself from its own file here.
 file(GLOB TW_ASSET_MODULES ${PROJECT_SOURCE_DIR}/cmake/assets/*.cmake)
 foreach(module ${TW_ASSET_MODULES})

@@ -19,12 +19,16 @@ function(tw_windows_program target version)
   set(TW_RC_VERSION_TEXT ${version})
   set(TW_RC_ICON_DIR ${TW_GENERATED_DIR})
   set(TW_RC_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest)
+  # Asset modules add resource lines (for example RCDATA) and the targets that generate them.
+  get_property(extra GLOBAL PROPERTY TW_RC_EXTRA)
+  string(REPLACE ";" "\n" TW_RC_EXTRA "${extra}")
+  get_property(assetTargets GLOBAL PROPERTY TW_ASSET_TARGETS)
   configure_file(${PROJECT_SOURCE_DIR}/assets/tarnwick.manifest.in ${TW_RC_MANIFEST} @ONLY)
   configure_file(${PROJECT_SOURCE_DIR}/assets/tarnwick.rc.in
     ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc @ONLY)
   add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/src/main_windows.cpp
     ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
-  add_dependencies(${target} tw_icons)
+  add_dependencies(${target} tw_icons ${assetTargets})
   target_compile_definitions(${target} PRIVATE TW_VERSION_TEXT="${version}")
   target_link_libraries(${target} PRIVATE tw_core tw_win32 tw_assets)
   target_link_options(${target} PRIVATE -municode -static -static-libgcc -static-libstdc++)
