@@ -1,0 +1,258 @@
+#include "panel/http_server.h"
+
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "common/text.h"
+#include "panel/http_text.h"
+
+namespace tw {
+namespace {
+
+constexpr std::size_t kMethodChars = 7;
+constexpr std::size_t kTargetChars = 1023;
+constexpr std::size_t kHostCapacity = 128;
+constexpr std::size_t kOriginCapacity = 256;
+constexpr std::size_t kKeyCapacity = 128;
+constexpr std::size_t kContentLengthCapacity = 32;
+
+constexpr const char* kBadRequest = "400 Bad Request";
+constexpr const char* kForbidden = "403 Forbidden";
+constexpr const char* kNotFound = "404 Not Found";
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads one field of at most `maxChars` non-blank characters from the request line, skipping
+// blanks before it. The request line ends at the first line feed: a field never comes from a
+// header line.
+bool scanField(std::string_view line, std::size_t& at, std::size_t maxChars, std::string& field) {
+  while (at < line.size() && isBlank(line[at])) ++at;
+  std::size_t start = at;
+  while (at < line.size() && !isBlank(line[at]) && at - start < maxChars) ++at;
+  field.assign(line.substr(start, at - start));
+  return !field.empty();
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// Starts a thread that is never joined; false when the system could not create it.
+template <typename Body>
+bool startDetachedThread(Body&& body) {
+  try {
+    std::thread(std::forward<Body>(body)).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+PanelHttpServer::PanelHttpServer(HttpServerPorts ports, DongleLink& dongle,
+                                 FirmwareService& firmware, std::string_view pageAsset,
+                                 HttpServerSettings settings)
+    : ports_(ports),
+      firmware_(firmware),
+      pageAsset_(pageAsset),
+      settings_(settings),
+      devices_(dongle, firmware, stopping_, settings.device) {}
+
+PanelHttpServer::~PanelHttpServer() {
+  stopping_.store(true);
+  if (acceptThread_.joinable()) acceptThread_.join();
+  std::unique_lock<std::mutex> lock(connectionsLock_);
+  connectionsDone_.wait(lock, [this] { return connections_ == 0; });
+}
+
+int PanelHttpServer::activeConnections() {
+  std::lock_guard<std::mutex> lock(connectionsLock_);
+  return connections_;
+}
+
+bool PanelHttpServer::prepare() {
+  runKey_ = makeRunKey(ports_.random);
+  return preparePanelPage(pageAsset_, runKey_, page_);
+}
+
+bool PanelHttpServer::prepareWithoutSocket(std::uint32_t port) {
+  if (!prepare()) return false;
+  panelPort_.store(port);
+  return true;
+}
+
+bool PanelHttpServer::startServer() {
+  if (listener_) return false;  // started once; there is no second start
+  if (!ports_.sockets.startup()) return false;
+  if (!prepare()) return false;
+  std::unique_ptr<ListeningSocket> listener = ports_.sockets.createListener();
+  if (!listener) return false;
+  std::uint16_t bound = 0;
+  for (std::uint32_t port = settings_.firstPort; port <= settings_.lastPort; ++port) {
+    if (listener->bindLoopback(static_cast<std::uint16_t>(port))) {
+      bound = static_cast<std::uint16_t>(port);
+      break;
+    }
+  }
+  if (bound == 0 || !listener->listen(settings_.backlog)) {
+    panelPort_.store(0);
+    return false;
+  }
+  listener_ = std::move(listener);
+  panelPort_.store(bound);
+  try {
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+  } catch (const std::system_error&) {
+    listener_.reset();
+    panelPort_.store(0);
+    return false;
+  }
+  return true;
+}
+
+void PanelHttpServer::acceptLoop() {
+  while (!stopping_.load()) {
+    std::unique_ptr<SocketConnection> connection;
+    AcceptOutcome outcome = listener_->accept(settings_.acceptWaitMs, connection);
+    if (outcome == AcceptOutcome::TimedOut) continue;
+    if (outcome == AcceptOutcome::Failed) {
+      ports_.clock.sleepMs(settings_.acceptRetryMs);
+      continue;
+    }
+    // Small JSON answers and event lines must leave at once, not wait for more to send.
+    connection->setNoDelay(true);
+    connection->setSendTimeout(settings_.sendTimeoutMs);
+    connection->setReceiveTimeout(settings_.receiveTimeoutMs);
+    startConnectionThread(std::move(connection));
+  }
+}
+
+void PanelHttpServer::startConnectionThread(std::unique_ptr<SocketConnection> connection) {
+  {
+    std::lock_guard<std::mutex> lock(connectionsLock_);
+    ++connections_;
+  }
+  SocketConnection* raw = connection.release();
+  bool started = startDetachedThread([this, raw] {
+    std::unique_ptr<SocketConnection> owned(raw);
+    serveConnection(*owned);
+    owned.reset();
+    std::lock_guard<std::mutex> lock(connectionsLock_);
+    --connections_;
+    connectionsDone_.notify_all();
+  });
+  if (!started) {
+    delete raw;  // closed unanswered
+    std::lock_guard<std::mutex> lock(connectionsLock_);
+    --connections_;
+    connectionsDone_.notify_all();
+  }
+}
+
+void PanelHttpServer::serveConnection(SocketConnection& connection) {
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kRequestCapacity + 1]());
+  if (!buffer) return;
+  std::size_t received = 0;
+  std::size_t bodyStart = 0;
+  std::int64_t declared = -1;
+  while (received < kRequestCapacity) {
+    long n = connection.receive(buffer.get() + received, kRequestCapacity - received);
+    if (n <= 0) break;
+    received += static_cast<std::size_t>(n);
+    buffer[received] = '\0';
+    std::string_view text(buffer.get(), received);
+    if (declared < 0) {
+      std::size_t headEnd = text.find("\r\n\r\n");
+      if (headEnd == std::string_view::npos) continue;
+      bodyStart = headEnd + 4;
+      std::string value;
+      declared = headerValue(text, "Content-Length", value, kContentLengthCapacity)
+                     ? parseDecimal(value)
+                     : 0;
+      // Compared unsigned, so a negative length stops reading as a huge one does.
+      if (static_cast<std::uint64_t>(declared) > kMaxBodyLength) break;
+    }
+    if (received - bodyStart >= static_cast<std::uint64_t>(declared)) break;
+  }
+  if (received > 0) handleRequest(connection, buffer.get(), received);
+  connection.shutdownSend();
+}
+
+void PanelHttpServer::handleRequest(SocketConnection& connection, const char* data,
+                                    std::size_t length) {
+  // The request is a C text: it ends at the first NUL.
+  std::string_view request(data, strnlen(data, length));
+  std::size_t headEnd = request.find("\r\n\r\n");
+  std::string_view body =
+      headEnd == std::string_view::npos ? std::string_view() : request.substr(headEnd + 4);
+
+  std::string_view requestLine = request.substr(0, request.find('\n'));
+  std::string method;
+  std::string target;
+  std::size_t at = 0;
+  if (!scanField(requestLine, at, kMethodChars, method) ||
+      !scanField(requestLine, at, kTargetChars, target)) {
+    return sendJsonError(connection, kBadRequest, "bad request");
+  }
+
+  const std::uint32_t port = panelPort_.load();
+  std::string host;
+  if (!headerValue(request, "Host", host, kHostCapacity) ||
+      !(equalsIgnoreCase(host, formatText(64, "127.0.0.1:%u", port)) ||
+        equalsIgnoreCase(host, formatText(64, "localhost:%u", port)) ||
+        equalsIgnoreCase(host, formatText(64, "[::1]:%u", port)))) {
+    return sendJsonError(connection, kForbidden, "not a local request");
+  }
+
+  std::string_view targetView = target;
+  std::size_t question = targetView.find('?');
+  std::string_view path = targetView.substr(0, question);
+  std::string_view query =
+      question == std::string_view::npos ? std::string_view() : targetView.substr(question + 1);
+
+  if (method == "GET" && path == "/") return servePage(connection, page_);
+  if (!startsWith(path, "/api/")) {
+    return sendResponse(connection, kNotFound, "text/plain; charset=utf-8", "No.\n");
+  }
+  const bool isPost = method == "POST";
+
+  std::string origin;
+  if (headerValue(request, "Origin", origin, kOriginCapacity) &&
+      !(equalsIgnoreCase(origin, formatText(64, "http://127.0.0.1:%u", port)) ||
+        equalsIgnoreCase(origin, formatText(64, "http://localhost:%u", port)))) {
+    return sendJsonError(connection, kForbidden, "cross-origin");
+  }
+
+  // A present "k", even an empty one, is the key; only without it does the header count.
+  std::string key;
+  if (!formValue(query, "k", key, kKeyCapacity)) {
+    headerValue(request, "X-TW-Key", key, kKeyCapacity);
+  }
+  if (runKey_.size() != kRunKeyLength || !constantTimeEquals(key, runKey_)) {
+    return sendJsonError(connection, kForbidden, "bad key");
+  }
+  routeApi(connection, path, query, body, isPost);
+}
+
+void PanelHttpServer::routeApi(SocketConnection& connection, std::string_view path,
+                               std::string_view query, std::string_view body, bool isPost) {
+  if (path == "/api/dev") return devices_.deviceInfo(connection);
+  if (path == "/api/open") return devices_.open(connection);
+  if (path == "/api/input") return devices_.inputStream(connection);
+  if (path == "/api/feature") return devices_.feature(connection, query, body, isPost);
+  if (path == "/api/output") return devices_.output(connection, body, isPost);
+  if (path == "/api/fw" || startsWith(path, "/api/fw/")) return firmwareRoute(connection);
+  sendJsonError(connection, kNotFound, "no such call");
+}
+
+// The firmware API ("/api/fw", "/api/fw/events" and the actions under "/api/fw/") is not served
+// yet; every one of its paths answers as an unknown call.
+void PanelHttpServer::firmwareRoute(SocketConnection& connection) {
+  sendJsonError(connection, kNotFound, "no such call");
+}
+
+}  // namespace tw

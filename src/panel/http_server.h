@@ -1,0 +1,102 @@
+// The local HTTP server of the control panel: listens on 127.0.0.1 only, serves the page and the
+// JSON API, and guards every request with the Host, Origin and per-run key checks.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/tray_services.h"
+#include "dongle/dongle_link.h"
+#include "panel/device_api.h"
+#include "panel/panel_page.h"
+#include "platform/clock.h"
+#include "platform/crypto.h"
+#include "platform/sockets.h"
+
+namespace tw {
+
+struct HttpServerPorts {
+  SocketPort& sockets;
+  RandomSource& random;
+  Clock& clock;
+};
+
+// The server's limits and waits, stated once. Tests shorten the waits and move the ports.
+struct HttpServerSettings {
+  std::uint16_t firstPort = 17832;
+  std::uint16_t lastPort = 17843;
+  int backlog = 8;
+  std::uint32_t sendTimeoutMs = 15000;
+  std::uint32_t receiveTimeoutMs = 30000;
+  std::uint32_t acceptRetryMs = 50;
+  // How long one accept waits before the accept thread looks whether the server is going away.
+  std::uint32_t acceptWaitMs = 250;
+  DeviceApiTimings device;
+};
+
+inline constexpr std::size_t kRequestCapacity = 16384;
+inline constexpr std::size_t kMaxBodyLength = 8192;
+
+class PanelHttpServer : public PanelServer {
+ public:
+  // `pageAsset` must outlive the server only until startServer has copied it.
+  PanelHttpServer(HttpServerPorts ports, DongleLink& dongle, FirmwareService& firmware,
+                  std::string_view pageAsset, HttpServerSettings settings = {});
+  // The program never stops its server; tests and tools that build several do. Stops accepting,
+  // ends the input streams and waits for every connection thread.
+  ~PanelHttpServer() override;
+
+  PanelHttpServer(const PanelHttpServer&) = delete;
+  PanelHttpServer& operator=(const PanelHttpServer&) = delete;
+
+  // Key, page, socket, bind, listen, accept thread. False (and port 0) when any step fails.
+  bool startServer() override;
+  std::uint32_t serverPort() override { return panelPort_.load(); }
+
+  // Makes the key and the page without opening a socket, for driving handleRequest in memory;
+  // `port` stands in for the bound port in the Host and Origin checks.
+  bool prepareWithoutSocket(std::uint32_t port);
+
+  // Reads one request from the connection, answers it and closes the sending side.
+  void serveConnection(SocketConnection& connection);
+  // Checks and routes one received request (`length` bytes at `data`).
+  void handleRequest(SocketConnection& connection, const char* data, std::size_t length);
+
+  const std::string& runKey() const { return runKey_; }
+  // Connection threads still running (for tests: none may be left once their peers are gone).
+  int activeConnections();
+
+ private:
+  bool prepare();
+  void acceptLoop();
+  void startConnectionThread(std::unique_ptr<SocketConnection> connection);
+  void routeApi(SocketConnection& connection, std::string_view path, std::string_view query,
+                std::string_view body, bool isPost);
+  void firmwareRoute(SocketConnection& connection);
+
+  HttpServerPorts ports_;
+  FirmwareService& firmware_;
+  std::string_view pageAsset_;
+  HttpServerSettings settings_;
+  std::atomic<bool> stopping_{false};
+  DeviceApi devices_;
+
+  // Written before any thread of the server exists; read-only afterwards.
+  std::string runKey_;
+  PanelPage page_;
+  std::atomic<std::uint32_t> panelPort_{0};
+  std::unique_ptr<ListeningSocket> listener_;
+  std::thread acceptThread_;
+
+  std::mutex connectionsLock_;
+  std::condition_variable connectionsDone_;
+  int connections_ = 0;
+};
+
+}  // namespace tw

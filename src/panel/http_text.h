@@ -1,0 +1,49 @@
+// Request parsing and answer writing shared by the local server's handlers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/sockets.h"
+
+namespace tw {
+
+inline constexpr const char* kJsonType = "application/json; charset=utf-8";
+
+// Finds header `name` (case ignored) at the start of a line that follows a line feed, followed
+// directly by ":". The first such line wins; blanks after the colon are skipped and the value
+// runs to the end of the line, cut to `capacity` - 1 bytes. True when the header was found.
+bool headerValue(std::string_view request, std::string_view name, std::string& out,
+                 std::size_t capacity);
+
+// Finds `name` in a query string or form body ("a=1&b=2"), cuts the raw value to `capacity` - 1
+// bytes and decodes "+" and "%XX" in place. True when the name was found (an empty value too).
+bool formValue(std::string_view source, std::string_view name, std::string& out,
+               std::size_t capacity);
+
+// Decimal text as C reads it: optional blanks and sign, then digits up to the first other
+// character; 0 without digits. Saturates instead of overflowing.
+std::int64_t parseDecimal(std::string_view text);
+
+// Equality of a caller's secret with the expected one, in time that depends only on the lengths.
+bool constantTimeEquals(std::string_view given, std::string_view expected);
+
+// Sends all of `data`, looping over partial sends; false once a send fails.
+bool sendAll(SocketConnection& connection, const char* data, std::size_t length);
+inline bool sendAll(SocketConnection& connection, std::string_view text) {
+  return sendAll(connection, text.data(), text.size());
+}
+
+// A complete answer: head, then the body. A failed send abandons it silently.
+void sendResponse(SocketConnection& connection, const char* status, const char* contentType,
+                  std::string_view body);
+
+// {"ok":false,"error":"..."} with `status`.
+void sendJsonError(SocketConnection& connection, const char* status, std::string_view message);
+
+// The error message escaped for the JSON error object, at most 633 bytes plus the last escape.
+std::string escapeErrorMessage(std::string_view message);
+
+}  // namespace tw
