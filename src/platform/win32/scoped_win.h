@@ -3,7 +3,11 @@
 
 #include <windows.h>
 #include <setupapi.h>
+// The HID class driver headers of MinGW-w64 declare C functions without extern "C".
+extern "C" {
 #include <hidsdi.h>
+#include <hidpi.h>
+}
 
 #include <cstdint>
 

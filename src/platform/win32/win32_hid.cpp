@@ -1,10 +1,5 @@
 #include "platform/win32/win32_hid.h"
 
-#include <windows.h>
-#include <setupapi.h>
-#include <hidsdi.h>
-#include <hidpi.h>
-
 #include <cstring>
 #include <new>
 

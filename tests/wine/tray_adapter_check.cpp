@@ -1,0 +1,327 @@
+// Runs the tray's Win32 adapters against what Wine really does. Prints one line per check and
+// exits 0 only when every check held.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/win32/utf16.h"
+#include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_desktop.h"
+#include "platform/win32/win32_hid.h"
+#include "platform/win32/win32_message_loop.h"
+#include "platform/win32/win32_tray.h"
+
+namespace {
+
+int failures = 0;
+
+void check(bool ok, const char* name, const std::string& detail = {}) {
+  std::printf("%s %s%s%s\n", ok ? "ok" : "FAIL", name, detail.empty() ? "" : ": ", detail.c_str());
+  if (!ok) ++failures;
+}
+
+void checkTexts() {
+  using tw::win32::copyToField;
+  using tw::win32::toUtf16;
+  using tw::win32::toUtf8;
+  const std::string tip = "Tarnwick Bridge \xE2\x80\x94 looking\xE2\x80\xA6";
+  check(toUtf16(tip) == L"Tarnwick Bridge \u2014 looking\u2026", "utf16 from utf8");
+  check(toUtf8(toUtf16(tip)) == tip, "utf8 round trip");
+  check(toUtf16("").empty() && toUtf8(L"").empty(), "empty texts");
+
+  wchar_t field[5];
+  copyToField(field, 5, "abcdefg");
+  check(std::wstring(field) == L"abcd", "field cut to capacity - 1");
+  // U+1F600 is a surrogate pair; cutting between its halves would leave a lone high surrogate.
+  copyToField(field, 5, "abc\xF0\x9F\x98\x80");
+  check(std::wstring(field) == L"abc", "field cut keeps surrogate pairs whole");
+  copyToField(field, 5, "ab\xF0\x9F\x98\x80");
+  check(std::wstring(field) == L"ab\U0001F600", "pair that fits is kept");
+}
+
+void checkClock() {
+  tw::win32::Win32Clock clock;
+  const auto before = clock.tickMs();
+  clock.sleepMs(60);
+  const auto after = clock.tickMs();
+  check(after >= before + 40, "sleep advances the tick", std::to_string(after - before) + " ms");
+}
+
+constexpr std::uint32_t kPosted = WM_APP + 5;
+constexpr std::uint32_t kAsked = WM_APP + 6;
+constexpr UINT_PTR kQuitTimer = 1;
+constexpr UINT_PTR kMenuTimer = 2;
+
+// Records what reaches the window and drives the loop to its end: a posted message, then the
+// timer that destroys the window, whose WM_DESTROY posts the quit message.
+class RecordingHandler : public tw::WindowHandler {
+ public:
+  explicit RecordingHandler(tw::MessageLoop& loop) : loop_(loop) {}
+  tw::LResult onMessage(tw::WindowId window, std::uint32_t message, tw::WParam wParam,
+                        tw::LParam lParam) override {
+    if (message == WM_NCCREATE || message == WM_CREATE) sawCreation = true;
+    if (message == kAsked) return 4242;
+    if (message == kPosted) postedArgs = std::to_string(wParam) + "," + std::to_string(lParam);
+    if (message == WM_TIMER && wParam == kMenuTimer) {
+      loop_.killTimer(window, kMenuTimer);
+      EndMenu();
+      return 0;
+    }
+    if (message == WM_TIMER && wParam == kQuitTimer) {
+      ++timerTicks;
+      loop_.killTimer(window, kQuitTimer);
+      loop_.destroyWindow(window);
+      return 0;
+    }
+    if (message == WM_NULL) ++nulls;
+    if (message == WM_DESTROY) {
+      sawDestroy = true;
+      loop_.postQuit(0);
+      return 0;
+    }
+    return loop_.defaultProcedure(window, message, wParam, lParam);
+  }
+  bool sawCreation = false;
+  bool sawDestroy = false;
+  int timerTicks = 0;
+  int nulls = 0;
+  std::string postedArgs;
+
+ private:
+  tw::MessageLoop& loop_;
+};
+
+void checkWindowAndMessages() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  tw::win32::Win32MessageLoop loop(instance);
+  tw::win32::Win32Desktop desktop;
+  tw::win32::Win32Tray tray(instance);
+
+  const std::uint32_t registered = loop.registerMessage("TarnwickBridge.AdapterCheck");
+  check(registered >= 0xC000 && registered == loop.registerMessage("TarnwickBridge.AdapterCheck"),
+        "registered message is stable");
+
+  RecordingHandler handler(loop);
+  const tw::WindowId window = loop.createHiddenWindow("TwAdapterCheckWnd", "Check", &handler);
+  check(window != 0, "hidden window created");
+  if (window == 0) return;
+  check(!handler.sawCreation, "messages during creation go to the default procedure");
+  check(!IsWindowVisible(reinterpret_cast<HWND>(window)), "window stays hidden");
+  check((GetWindowLongPtrW(reinterpret_cast<HWND>(window), GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0,
+        "tool window style");
+  loop.allowMessage(window, registered);
+
+  check(desktop.findWindowByClass("TwAdapterCheckWnd") == window, "found by class");
+  check(desktop.findWindowByClass("TwNoSuchClassWnd") == 0, "unknown class not found");
+  check(desktop.windowProcessId(window) == GetCurrentProcessId(), "window's process id");
+  std::uintptr_t answer = 0;
+  const bool sent = desktop.sendMessageWithTimeout(window, kAsked, 0, 0, 2000, answer);
+  check(sent && answer == 4242, "send with time-out returns the handler's result",
+        std::to_string(answer));
+
+  // A menu tracked on this thread: the timer closes it, showing that items append and the
+  // modal loop returns.
+  const std::vector<tw::MenuItem> items = {
+      {tw::MenuItem::Kind::Command, 1001, "Open control panel", false, false},
+      {tw::MenuItem::Kind::Separator, 0, "", false, false},
+      {tw::MenuItem::Kind::Command, 1002, "Connected \xE2\x80\xA2 battery good", true, false},
+      {tw::MenuItem::Kind::Command, 1003, "Start with Windows", false, true},
+  };
+  loop.setTimer(window, kMenuTimer, 300);
+  check(tray.showPopupMenu(window, items), "popup menu shown and closed");
+
+  // The tray icon calls must not upset the loop, with or without icon resources.
+  tray.loadIcons();
+  tw::NotifyIconRecord record;
+  record.window = window;
+  record.callbackMessage = WM_APP + 1;
+  record.tip = std::string(200, 'x');  // longer than the field: cut, never overflowed
+  tray.add(record);
+  tray.modify(record);
+  tray.balloon(record, std::string(100, 't'), std::string(400, 'b'), tw::BalloonIcon::Warning);
+  tray.remove(record);
+
+  check(loop.postMessage(window, kPosted, 7, -9), "post accepted");
+  check(loop.setTimer(window, kQuitTimer, 50), "timer set");
+  loop.run();
+  check(handler.postedArgs == "7,-9", "posted message arrives with its arguments",
+        handler.postedArgs);
+  check(handler.timerTicks == 1, "timer fired once and was killed");
+  check(handler.sawDestroy, "destroy reached the handler and ended the loop");
+  check(handler.nulls >= 1, "menu posts WM_NULL to its owner");
+  check(desktop.findWindowByClass("TwAdapterCheckWnd") == 0, "destroyed window is gone");
+}
+
+void checkMessageOnlyWindow() {
+  tw::win32::Win32Desktop desktop;
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"TwAdapterCheckMsgWnd";
+  RegisterClassW(&windowClass);
+  HWND hwnd = CreateWindowExW(0, L"TwAdapterCheckMsgWnd", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              windowClass.hInstance, nullptr);
+  check(desktop.findMessageOnlyWindowByClass("TwAdapterCheckMsgWnd") ==
+            reinterpret_cast<tw::WindowId>(hwnd),
+        "message-only window found among message-only windows");
+  DestroyWindow(hwnd);
+}
+
+DWORD WINAPI ownAndLeave(void* name) {
+  CreateMutexW(nullptr, TRUE, static_cast<const wchar_t*>(name));
+  return 0;  // ends without releasing: the mutex is abandoned
+}
+
+void checkMutexAndWaits() {
+  tw::win32::Win32Desktop desktop;
+  bool existed = true;
+  const tw::KernelHandle first = desktop.createOwnedMutex("TarnwickBridge.CheckMutex", existed);
+  check(first != 0 && !existed, "new mutex");
+  const tw::KernelHandle second = desktop.createOwnedMutex("TarnwickBridge.CheckMutex", existed);
+  check(second != 0 && existed, "existing mutex reported");
+  check(desktop.waitForMutex(second, 0) == tw::WaitOutcome::Signalled, "owner takes it again");
+  desktop.closeHandle(second);
+  desktop.closeHandle(first);
+  desktop.closeHandle(0);
+
+  static wchar_t abandonedName[] = L"TarnwickBridge.CheckAbandoned";
+  HANDLE thread = CreateThread(nullptr, 0, ownAndLeave, abandonedName, 0, nullptr);
+  WaitForSingleObject(thread, 5000);
+  CloseHandle(thread);
+  const tw::KernelHandle abandoned =
+      desktop.createOwnedMutex("TarnwickBridge.CheckAbandoned", existed);
+  check(desktop.waitForMutex(abandoned, 1000) == tw::WaitOutcome::Abandoned,
+        "abandoned mutex is taken as abandoned");
+  desktop.closeHandle(abandoned);
+
+  const tw::KernelHandle self = desktop.openProcessForWaiting(GetCurrentProcessId());
+  check(self != 0, "own process opened for waiting");
+  check(desktop.waitForProcess(self, 20) == tw::WaitOutcome::TimedOut,
+        "a running process times out");
+  desktop.closeHandle(self);
+  check(desktop.openProcessForWaiting(0x7FFFFFF0) == 0, "no such process");
+}
+
+// A message-mode pipe stands in for a HID interface: each write is one report.
+struct PipeServer {
+  HANDLE pipe;
+  bool write(const char* bytes, DWORD length) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD written = 0;
+    BOOL ok = WriteFile(pipe, bytes, length, nullptr, &overlapped);
+    if (!ok && GetLastError() == ERROR_IO_PENDING)
+      ok = GetOverlappedResult(pipe, &overlapped, &written, TRUE);
+    CloseHandle(overlapped.hEvent);
+    return ok;
+  }
+  std::string read() {
+    char bytes[256];
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD got = 0;
+    BOOL ok = ReadFile(pipe, bytes, sizeof bytes, nullptr, &overlapped);
+    if (!ok && GetLastError() == ERROR_IO_PENDING &&
+        WaitForSingleObject(overlapped.hEvent, 2000) == WAIT_OBJECT_0)
+      ok = TRUE;
+    if (ok) GetOverlappedResult(pipe, &overlapped, &got, FALSE);
+    CloseHandle(overlapped.hEvent);
+    return std::string(bytes, ok ? got : 0);
+  }
+};
+
+DWORD WINAPI writeLater(void* server) {
+  Sleep(150);
+  static_cast<PipeServer*>(server)->write("\x01late", 5);
+  return 0;
+}
+
+void checkOverlappedIo() {
+  tw::win32::Win32HidPort hid;
+  std::vector<std::string> paths;
+  check(hid.listInterfaces(paths), "HID interface list", std::to_string(paths.size()) + " found");
+  check(hid.open("\\\\.\\pipe\\tw-no-such-pipe", tw::HidAccess::ReadWrite, true) == nullptr,
+        "open of a missing path fails");
+
+  const char* path = "\\\\.\\pipe\\tw-adapter-check";
+  PipeServer server{
+      CreateNamedPipeW(L"\\\\.\\pipe\\tw-adapter-check", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 4096, 4096, 0, nullptr)};
+  if (server.pipe == INVALID_HANDLE_VALUE) {
+    check(false, "pipe server");
+    return;
+  }
+  auto device = hid.open(path, tw::HidAccess::ReadWrite, true);
+  check(device != nullptr, "overlapped open");
+  if (!device) return;
+
+  std::uint8_t report[64] = {};
+  const ULONGLONG started = GetTickCount64();
+  tw::InputReadResult read = device->readInput(report, sizeof report, 200, 200);
+  const ULONGLONG waited = GetTickCount64() - started;
+  check(read.outcome == tw::InputReadResult::Outcome::TimedOut, "idle read times out");
+  check(waited >= 180 && waited < 1500, "idle read waits about as long as asked",
+        std::to_string(waited) + " ms");
+
+  server.write("\x01\x02\x03\x04", 4);
+  read = device->readInput(report, sizeof report, 400, 200);
+  check(read.outcome == tw::InputReadResult::Outcome::Completed && read.bytes == 4 &&
+            std::memcmp(report, "\x01\x02\x03\x04", 4) == 0,
+        "waiting report read at once after a cancelled read");
+
+  HANDLE writer = CreateThread(nullptr, 0, writeLater, &server, 0, nullptr);
+  std::memset(report, 0, sizeof report);
+  read = device->readInput(report, sizeof report, 3000, 200);
+  WaitForSingleObject(writer, 5000);
+  CloseHandle(writer);
+  check(read.outcome == tw::InputReadResult::Outcome::Completed && read.bytes == 5 &&
+            std::memcmp(report, "\x01late", 5) == 0,
+        "report arriving during the wait is read");
+
+  // The caller's buffer is never written beyond the length it gave.
+  server.write("\x01\x02\x03\x04\x05\x06\x07\x08", 8);
+  std::uint8_t small[6] = {0, 0, 0, 0, 0xEE, 0xEE};
+  read = device->readInput(small, 4, 400, 200);
+  check(read.outcome != tw::InputReadResult::Outcome::Completed || read.bytes <= 4,
+        "short buffer not overrun by the count");
+  check(small[4] == 0xEE && small[5] == 0xEE, "short buffer not overrun");
+
+  const std::uint8_t output[] = {0x02, 0xAA, 0xBB};
+  check(device->writeOutput(output, sizeof output, 1000), "output write");
+  check(server.read() == std::string("\x02\xAA\xBB", 3), "output bytes arrive");
+
+  DisconnectNamedPipe(server.pipe);
+  read = device->readInput(report, sizeof report, 200, 200);
+  check(read.outcome == tw::InputReadResult::Outcome::Failed, "read of a broken pipe fails");
+  device.reset();
+  CloseHandle(server.pipe);
+
+  // Without FILE_FLAG_OVERLAPPED a read could block for ever; it is refused instead.
+  server.pipe =
+      CreateNamedPipeW(L"\\\\.\\pipe\\tw-adapter-check", PIPE_ACCESS_DUPLEX,
+                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 4096, 4096, 0, nullptr);
+  auto plain = hid.open(path, tw::HidAccess::ReadWrite, false);
+  check(plain != nullptr, "plain open");
+  if (plain)
+    check(plain->readInput(report, sizeof report, 100, 100).outcome ==
+              tw::InputReadResult::Outcome::Failed,
+          "read on a handle without overlapped I/O is refused");
+  plain.reset();
+  CloseHandle(server.pipe);
+}
+
+}  // namespace
+
+int wmain() {
+  checkTexts();
+  checkClock();
+  checkWindowAndMessages();
+  checkMessageOnlyWindow();
+  checkMutexAndWaits();
+  checkOverlappedIo();
+  std::printf("%d failed\n", failures);
+  return failures == 0 ? 0 : 1;
+}
