@@ -1,0 +1,31 @@
+// The firmware image built into the program: the fallback when nothing newer can be downloaded.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/resources.h"
+
+namespace tw {
+
+// What the program was built with. The build regenerates the image and stops when its digest
+// no longer matches the one here.
+constexpr char kBuiltInImageVersion[] = "0.9.3";
+constexpr char kBuiltInImageProgram[] = "korrinlink";
+constexpr std::size_t kBuiltInImageSize = 2594816;  // 5068 UF2 blocks
+constexpr char kBuiltInImageSha256[] =
+    "a7711b3d886feae8deda59ca2cb7c4f495c6810f0a2471cdcfae46b7db9f2f4c";
+
+// The image as found at start-up. Held by the firmware state, which publishes it under its lock;
+// the bytes are read-only once `builtInState` is 1.
+struct BuiltInImage {
+  const std::uint8_t* bytes = nullptr;
+  std::size_t size = 0;
+  int builtInState = 0;  // 0 not yet examined, 1 verified, -1 missing or failed
+};
+
+// Finds the image among the program's resources and checks its size and digest. Returns the
+// state it also writes to `image`: 1 with bytes and size set, or -1 with them cleared.
+int loadBuiltInImage(Resources& resources, BuiltInImage& image);
+
+}  // namespace tw

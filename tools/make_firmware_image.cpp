@@ -1,0 +1,240 @@
+// Writes a stand-in RP2350 firmware image as a UF2 file: a vector table, an IMAGE_DEF block, the
+// binary-information header and entries the way the Pico SDK lays them out, and deterministic
+// filler for the code. The same arguments always give the same bytes.
+//
+//   make_firmware_image --out FILE [--version TEXT] [--program TEXT] [--blocks N]
+//                       [--layout flash|copy-table|none] [--absolute-block] [--seed N]
+//
+// --layout flash       info entries and strings in flash (the usual build)
+// --layout copy-table  entry pointers and entries in RAM, found through the copy table
+// --layout none        no binary information at all
+// --absolute-block     put one RP2350 absolute-address block in front (as picotool does)
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kFlash = 0x10000000;
+constexpr std::uint32_t kRam = 0x20000000;
+
+struct Options {
+  std::string out;
+  std::string version = "0.9.3";
+  std::string program = "korrinlink";
+  std::uint32_t blocks = 5068;
+  std::string layout = "flash";
+  bool absoluteBlock = false;
+  std::uint32_t seed = 1;
+};
+
+void put32(std::vector<std::uint8_t>& bytes, std::uint32_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = std::uint8_t(value >> (8 * i));
+}
+
+void putText(std::vector<std::uint8_t>& bytes, std::uint32_t at, const std::string& text) {
+  std::memcpy(bytes.data() + at, text.c_str(), text.size() + 1);
+}
+
+std::uint32_t align4(std::uint32_t value) {
+  return (value + 3) & ~3u;
+}
+
+struct Entry {
+  std::uint16_t type;
+  std::uint32_t id;
+  std::uint32_t value;  // an address for strings, the number itself otherwise
+};
+
+// Lays the flash out; returns its bytes (blocks * 256).
+std::vector<std::uint8_t> buildFlash(const Options& options) {
+  std::uint32_t flashSize = options.blocks * 256;
+  std::vector<std::uint8_t> flash(flashSize);
+
+  // Code and read-only data: filler from a fixed xorshift sequence.
+  std::uint32_t state = 0x9e3779b9u ^ options.seed;
+  for (auto& byte : flash) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    byte = std::uint8_t(state);
+  }
+
+  // Vector table: 16 system and 52 interrupt vectors.
+  put32(flash, 0, 0x20082000);      // initial stack pointer
+  put32(flash, 4, kFlash + 0x15d);  // reset handler (Thumb)
+  for (std::uint32_t v = 2; v < 68; ++v) put32(flash, v * 4, kFlash + 0x141);
+
+  // The info block (strings, entries, pointer array) and the copy table sit near the end, as
+  // .rodata and .data do, but never in the last 64 bytes.
+  std::uint32_t tail = (flashSize - 1024) & ~255u;
+  std::uint32_t ramBlob = kRam + 0x100;
+  bool viaCopy = options.layout == "copy-table";
+
+  std::uint32_t at = tail;
+  auto addString = [&](const std::string& text) {
+    std::uint32_t address = kFlash + at;
+    putText(flash, at, text);
+    at = align4(at + std::uint32_t(text.size()) + 1);
+    return address;
+  };
+  std::uint32_t programName = addString(options.program);
+  std::uint32_t description = addString("DualSense link for the Tarnwick Bridge");
+  std::uint32_t board = addString("tarnwick_bridge");
+  std::uint32_t sdk = addString("2.1.0");
+  std::uint32_t buildDate = addString("Mar 14 2025");
+
+  // In the copy-table layout the version string travels with the entries into RAM.
+  std::uint32_t blobStart = at;
+  auto blobAddress = [&](std::uint32_t offset) {
+    return viaCopy ? ramBlob + (offset - blobStart) : kFlash + offset;
+  };
+  std::uint32_t versionText = blobAddress(at);
+  putText(flash, at, options.version);
+  at = align4(at + std::uint32_t(options.version.size()) + 1);
+
+  std::vector<Entry> entries = {
+      {6, 0xb63cffbb, board},               // board
+      {6, 0x5360b3ab, sdk},                 // SDK version
+      {6, 0x02031c86, programName},         // program name
+      {6, 0xb6a07c19, description},         // description
+      {6, 0x11a9bc3a, versionText},         // version
+      {6, 0x9da22254, buildDate},           // build date
+      {5, 0x68f465de, kFlash + flashSize},  // binary end
+  };
+  std::vector<std::uint32_t> entryAddresses;
+  for (const Entry& entry : entries) {
+    entryAddresses.push_back(blobAddress(at));
+    flash[at] = std::uint8_t(entry.type);
+    flash[at + 1] = 0;
+    flash[at + 2] = 'R';
+    flash[at + 3] = 'P';
+    put32(flash, at + 4, entry.id);
+    put32(flash, at + 8, entry.value);
+    at += 12;
+  }
+  std::uint32_t pointersStart = blobAddress(at);
+  for (std::uint32_t address : entryAddresses) {
+    put32(flash, at, address);
+    at += 4;
+  }
+  std::uint32_t pointersEnd = blobAddress(at);
+  std::uint32_t blobEnd = at;
+
+  // Copy table: initialised data first (its RAM range holds nothing the reader needs), then in
+  // the copy-table layout the info block, then the terminating entry.
+  std::uint32_t copyTable = at;
+  put32(flash, at, kFlash + 0x400);
+  put32(flash, at + 4, kRam + 0x40000);
+  put32(flash, at + 8, kRam + 0x40020);
+  at += 12;
+  if (viaCopy) {
+    put32(flash, at, kFlash + blobStart);
+    put32(flash, at + 4, ramBlob);
+    put32(flash, at + 8, ramBlob + (blobEnd - blobStart));
+    at += 12;
+  }
+  put32(flash, at, 0);
+  put32(flash, at + 4, 0);
+  put32(flash, at + 8, 0);
+
+  if (options.layout != "none") {
+    // Binary info header right after the vector table.
+    put32(flash, 0x110, 0x7188ebf2);
+    put32(flash, 0x114, pointersStart);
+    put32(flash, 0x118, pointersEnd);
+    put32(flash, 0x11c, kFlash + copyTable);
+    put32(flash, 0x120, 0xe71aa390);
+  }
+  // IMAGE_DEF block: executable, Arm, secure, RP2350; the only block, linking to itself.
+  put32(flash, 0x124, 0xffffded3);
+  put32(flash, 0x128, 0x10210142);
+  put32(flash, 0x12c, 0x000001ff);
+  put32(flash, 0x130, 0x00000000);
+  put32(flash, 0x134, 0xab123579);
+  return flash;
+}
+
+void appendBlock(std::vector<std::uint8_t>& file, std::uint32_t flags, std::uint32_t target,
+                 std::uint32_t number, std::uint32_t count, std::uint32_t family,
+                 const std::uint8_t* payload) {
+  std::size_t at = file.size();
+  file.resize(at + 512, 0);
+  std::uint32_t header[8] = {0x0a324655, 0x9e5d5157, flags, target, 256, number, count, family};
+  for (int i = 0; i < 8; ++i) put32(file, std::uint32_t(at + 4 * i), header[i]);
+  std::memcpy(file.data() + at + 32, payload, 256);
+  put32(file, std::uint32_t(at + 508), 0x0ab16f30);
+}
+
+bool parse(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--absolute-block") {
+      options.absoluteBlock = true;
+      continue;
+    }
+    if (i + 1 >= argc) return false;
+    std::string value = argv[++i];
+    if (arg == "--out") {
+      options.out = value;
+    } else if (arg == "--version") {
+      options.version = value;
+    } else if (arg == "--program") {
+      options.program = value;
+    } else if (arg == "--layout") {
+      options.layout = value;
+    } else if (arg == "--blocks") {
+      options.blocks = std::uint32_t(std::strtoul(value.c_str(), nullptr, 10));
+    } else if (arg == "--seed") {
+      options.seed = std::uint32_t(std::strtoul(value.c_str(), nullptr, 10));
+    } else {
+      return false;
+    }
+  }
+  bool knownLayout =
+      options.layout == "flash" || options.layout == "copy-table" || options.layout == "none";
+  // 8 blocks leave room for the header and the info block; the texts must fit a 64-byte read.
+  return !options.out.empty() && knownLayout && options.blocks >= 8 && options.blocks <= 65535 &&
+         options.version.size() <= 63 && options.program.size() <= 63;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parse(argc, argv, options)) {
+    std::fprintf(stderr,
+                 "usage: make_firmware_image --out FILE [--version TEXT] [--program TEXT] "
+                 "[--blocks 8..65535] [--layout flash|copy-table|none] [--absolute-block] "
+                 "[--seed N]\n");
+    return 2;
+  }
+  std::vector<std::uint8_t> flash = buildFlash(options);
+  std::vector<std::uint8_t> file;
+  file.reserve((options.blocks + 1) * 512);
+  if (options.absoluteBlock) {
+    std::uint8_t filler[256];
+    std::memset(filler, 0xef, sizeof filler);
+    appendBlock(file, 0x2000, 0x10ffff00, 0, 1, 0xe48bff57, filler);
+  }
+  for (std::uint32_t i = 0; i < options.blocks; ++i) {
+    appendBlock(file, 0x2000, kFlash + i * 256, i, options.blocks, 0xe48bff59,
+                flash.data() + i * 256);
+  }
+  std::FILE* out = std::fopen(options.out.c_str(), "wb");
+  if (out == nullptr) {
+    std::perror(options.out.c_str());
+    return 1;
+  }
+  bool written = std::fwrite(file.data(), 1, file.size(), out) == file.size();
+  written = std::fclose(out) == 0 && written;
+  if (!written) {
+    std::fprintf(stderr, "%s: write failed\n", options.out.c_str());
+    std::remove(options.out.c_str());
+    return 1;
+  }
+  return 0;
+}
