@@ -1,0 +1,15 @@
+# Two Windows test programs for the resource adapter: one carrying the built-in firmware image as
+# resource 200, as Tarnwick.exe does, and one without it.
+set(TW_PROBE_RC ${CMAKE_CURRENT_BINARY_DIR}/built_in_image_probe.rc)
+file(WRITE ${TW_PROBE_RC} "200 RCDATA \"${TW_BUILT_IN_IMAGE}\"\n")
+set_source_files_properties(${TW_PROBE_RC} PROPERTIES OBJECT_DEPENDS ${TW_BUILT_IN_IMAGE})
+foreach(probe built_in_image_probe built_in_image_probe_bare)
+  set(sources ${PROJECT_SOURCE_DIR}/tests/wine/built_in_image_probe.cpp)
+  if(probe STREQUAL built_in_image_probe)
+    list(APPEND sources ${TW_PROBE_RC})
+  endif()
+  add_executable(${probe} ${sources})
+  add_dependencies(${probe} tw_firmware_image)
+  target_link_libraries(${probe} PRIVATE tw_core tw_win32)
+  target_link_options(${probe} PRIVATE -municode -static -static-libgcc -static-libstdc++)
+endforeach()
