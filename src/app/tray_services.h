@@ -49,8 +49,7 @@ class FirmwareService {
   // Takes the pending notice, if any; a notice is shown at most once.
   virtual bool takeNotice(TrayNotice& notice) = 0;
   // Queues a firmware action; false with a one-sentence reason when refused.
-  virtual bool startFirmwareAction(const std::string& action, bool confirm,
-                                   std::string& error) = 0;
+  virtual bool startFirmwareAction(const std::string& action, bool confirm, std::string& error) = 0;
   // Asks for a release-list check whose result is announced as a notice; returns at once.
   virtual void requestUpdateCheck() = 0;
 };

@@ -7,8 +7,14 @@ namespace {
 
 TEST(TextCut, NeverSplitsAUtf8Sequence) {
   // "a—b": the dash is three bytes; a 3-byte capacity leaves room for "a" only.
-  EXPECT_EQ(cutUtf8("a\xE2\x80\x94" "b", 3), "a");
-  EXPECT_EQ(cutUtf8("a\xE2\x80\x94" "b", 5), "a\xE2\x80\x94");
+  EXPECT_EQ(cutUtf8("a\xE2\x80\x94"
+                    "b",
+                    3),
+            "a");
+  EXPECT_EQ(cutUtf8("a\xE2\x80\x94"
+                    "b",
+                    5),
+            "a\xE2\x80\x94");
   EXPECT_EQ(cutUtf8("abc", 1), "");
   EXPECT_EQ(cutUtf8("abc", 0), "");
 }
@@ -21,8 +27,14 @@ TEST(TextCut, Utf16UnitsCountSurrogatePairsAsTwo) {
 }
 
 TEST(TextFormat, CutsToCapacityWithoutBreakingCharacters) {
-  EXPECT_EQ(formatText(6, "%s", "12\xE2\x80\x94" "45"), "12\xE2\x80\x94");
-  EXPECT_EQ(formatText(5, "%s", "12\xE2\x80\x94" "45"), "12");
+  EXPECT_EQ(formatText(6, "%s",
+                       "12\xE2\x80\x94"
+                       "45"),
+            "12\xE2\x80\x94");
+  EXPECT_EQ(formatText(5, "%s",
+                       "12\xE2\x80\x94"
+                       "45"),
+            "12");
   EXPECT_EQ(formatText(64, "%d-%s", 7, "x"), "7-x");
 }
 
