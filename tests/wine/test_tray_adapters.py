@@ -2,6 +2,7 @@
 import os
 
 from harness import Wine, WineTestCase, exe
+from test_instance import bring_up_desktop
 
 
 class TrayAdapterTest(WineTestCase):
@@ -9,6 +10,7 @@ class TrayAdapterTest(WineTestCase):
         program = exe("tray_adapter_check")
         if not os.path.exists(program):
             self.skipTest("tray_adapter_check.exe is not built")
+        bring_up_desktop()
         done = Wine.run(program, timeout=120)
         failed = [line for line in done.stdout.splitlines() if line.startswith("FAIL")]
         self.assertEqual(failed, [], done.stdout + done.stderr)
