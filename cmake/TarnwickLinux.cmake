@@ -11,7 +11,8 @@ target_include_directories(tw_host PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(tw_host PUBLIC Threads::Threads)
 
 if(NOT TW_FUZZ)
-  add_executable(tarnwick ${PROJECT_SOURCE_DIR}/src/main_host.cpp)
+  file(GLOB TW_HOST_APP_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/host_app/*.cpp)
+  add_executable(tarnwick ${PROJECT_SOURCE_DIR}/src/main_host.cpp ${TW_HOST_APP_SOURCES})
   target_link_libraries(tarnwick PRIVATE tw_core tw_sim tw_host tw_assets)
   target_compile_definitions(tarnwick PRIVATE TW_VERSION_TEXT="${TW_VERSION}")
 

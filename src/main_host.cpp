@@ -1,1 +1,90 @@
-int main() { return 0; }
+// tarnwick (Linux): the application core on the simulated world. Builds the world, the host
+// adapters and the system's objects once, wires them together and runs the tray, with a console
+// standing in for the notification area.
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "app/stand_ins.h"
+#include "app/tray_app_impl.h"
+#include "dongle/dongle_link.h"
+#include "host_app/console.h"
+#include "platform/host/queue_message_loop.h"
+#include "platform/host/steady_clock.h"
+#include "sim/recording_tray.h"
+#include "sim/sim_desktop.h"
+#include "sim/world.h"
+
+#ifndef TW_VERSION_TEXT
+#define TW_VERSION_TEXT "0.0.0"
+#endif
+
+namespace {
+
+// Tells the person where the panel is once the server has started.
+class AnnouncedServer : public tw::PanelServer {
+ public:
+  AnnouncedServer(tw::PanelServer& inner, tw::host::Console& console)
+      : inner_(inner), console_(console) {}
+  bool startServer() override {
+    bool started = inner_.startServer();
+    std::uint32_t port = inner_.serverPort();
+    console_.printLine(port != 0 ? "Panel: http://127.0.0.1:" + std::to_string(port) + "/"
+                                 : std::string("Panel: not listening"));
+    return started;
+  }
+  std::uint32_t serverPort() override { return inner_.serverPort(); }
+
+ private:
+  tw::PanelServer& inner_;
+  tw::host::Console& console_;
+};
+
+// The firmware subsystem is told the tray window first; the console needs it too.
+class ConsoleAwareFirmware : public tw::IdleFirmware {
+ public:
+  explicit ConsoleAwareFirmware(tw::host::Console& console) : console_(console) {}
+  void firmwareStart(tw::WindowId window) override { console_.setTrayWindow(window); }
+
+ private:
+  tw::host::Console& console_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string commandLine;
+  for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + std::string(argv[i]);
+
+  tw::SteadyClock clock;
+  tw::sim::World world(clock);
+  world.plugKeyboard();
+  tw::QueueMessageLoop loop(clock);
+  tw::sim::RecordingTray tray;
+  tw::sim::SimDesktop desktop(clock);
+  tw::DongleLink dongleLink(world.hid());
+
+  tw::host::Console console(std::cout, world, loop, desktop);
+  console.attach(tray);
+
+  tw::NoPanelServer noServer;
+  AnnouncedServer server(noServer, console);
+  tw::NoPanelLauncher launcher;
+  ConsoleAwareFirmware firmware(console);
+  tw::NoStartWithWindows startWithWindows;
+
+  console.printLine(std::string("Tarnwick Bridge ") + TW_VERSION_TEXT +
+                    " on the simulated world: a dongle with its controller on. Type help.");
+  // Standard input stays open for the life of the app; the reader simply ends with the process.
+  std::thread([&console] {
+    std::string line;
+    while (std::getline(std::cin, line)) console.execute(line);
+  }).detach();
+
+  tw::TrayApp app(tw::TrayAppConfig{TW_VERSION_TEXT, commandLine},
+                  tw::TrayAppPorts{loop, tray, desktop}, dongleLink,
+                  tw::TrayAppServices{server, launcher, firmware, startWithWindows});
+  int code = app.run();
+  console.printLine("Tarnwick Bridge has quit.");
+  return code;
+}

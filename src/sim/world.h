@@ -47,6 +47,9 @@ class World {
   void setController(const std::function<void(ControllerState&)>& change);
   ControllerState controller();
 
+  // A triple-click of the dongle's button: it restarts into update mode like command 0x04.
+  void tripleClickButton() { updateModeRequested(); }
+
   // Carries out what is due by now (the dongle coming back after a reconnect command). The HID
   // port calls it before every enumeration.
   void update();
