@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Builds every target and runs every test: unit and integration tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, the fuzz targets (corpus
+# replay and a short run), the Windows program under Wine, and the panel in Chromium.
+# Installs what it needs on a fresh Debian machine first.
+set -uo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+export CCACHE_BASEDIR=$ROOT CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
+FUZZ_SECONDS=${TW_FUZZ_SECONDS:-15}
+
+tools/ensure_packages.sh test || exit 1
+
+passed=0
+failed=0
+failures=()
+stage() { echo; echo "==== $*"; }
+record() {  # record <passed> <failed> <name>
+  passed=$((passed + $1))
+  failed=$((failed + $2))
+  if (($2 > 0)); then failures+=("$3"); fi
+}
+
+build() {  # build <preset> [targets...]
+  local preset=$1
+  shift
+  if [[ ! -f build/$preset/build.ninja ]]; then
+    cmake --preset "$preset" >"build/$preset.configure.log" 2>&1 ||
+      { cat "build/$preset.configure.log"; return 1; }
+  fi
+  cmake --build --preset "$preset" -- "$@" >"build/$preset.build.log" 2>&1 ||
+    { tail -50 "build/$preset.build.log"; return 1; }
+}
+
+gtest_counts() {  # gtest_counts <json report>
+  python3 - "$1" <<'PY'
+import json, sys
+try:
+    report = json.load(open(sys.argv[1]))
+    print(report["tests"] - report["failures"] - report.get("disabled", 0), report["failures"])
+except Exception:
+    print(0, 1)
+PY
+}
+
+mkdir -p build
+
+stage "Layers"
+if tools/check_layers.sh; then record 1 0 layers; else record 0 1 layers; fi
+
+stage "Linux tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
+if build linux-debug; then
+  ./build/linux-debug/tw_tests --gtest_brief=1 --gtest_output=json:build/linux-debug/report.json
+  read -r ok bad < <(gtest_counts build/linux-debug/report.json)
+  record "$ok" "$bad" "linux tests"
+else
+  record 0 1 "linux-debug build"
+fi
+
+stage "Threaded tests (ThreadSanitizer)"
+if build linux-tsan tw_tests; then
+  # TSan cannot map memory with high-entropy ASLR on newer kernels.
+  setarch "$(uname -m)" -R ./build/linux-tsan/tw_tests --gtest_brief=1 --gtest_filter='*Threaded*' \
+    --gtest_output=json:build/linux-tsan/report.json
+  read -r ok bad < <(gtest_counts build/linux-tsan/report.json)
+  record "$ok" "$bad" "threaded tests"
+else
+  record 0 1 "linux-tsan build"
+fi
+
+stage "Linux release: the app and the benchmarks"
+if build linux-release; then record 1 0 release; else record 0 1 "linux-release build"; fi
+
+stage "Fuzz targets: corpus replay and ${FUZZ_SECONDS} s each"
+if build fuzz; then
+  for target in build/fuzz/*_fuzz; do
+    name=$(basename "$target" _fuzz)
+    corpus=fuzz/corpus/$name
+    scratch=$(mktemp -d)
+    ok=1
+    if [[ -d $corpus ]] && compgen -G "$corpus/*" >/dev/null; then
+      "$target" "$corpus"/* >"build/fuzz/$name.replay.log" 2>&1 || ok=0
+    fi
+    if ((ok)); then
+      "$target" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 \
+        -artifact_prefix="build/fuzz/$name-" "$scratch" $([[ -d $corpus ]] && echo "$corpus") \
+        >"build/fuzz/$name.run.log" 2>&1 || ok=0
+    fi
+    rm -rf "$scratch"
+    if ((ok)); then
+      echo "fuzz $name: ok"
+      record 1 0 "fuzz $name"
+    else
+      echo "fuzz $name: FAILED (see build/fuzz/$name.*.log)"
+      tail -30 "build/fuzz/$name."*.log
+      record 0 1 "fuzz $name"
+    fi
+  done
+else
+  record 0 1 "fuzz build"
+fi
+
+stage "Windows build (MinGW-w64) and its imports"
+if build windows-release; then
+  bad_imports=$(x86_64-w64-mingw32-objdump -p build/windows-release/Tarnwick.exe | awk '/DLL Name/ {print $3}' |
+    grep -viE '^(kernel32|user32|gdi32|shell32|advapi32|ole32|oleaut32|shlwapi|setupapi|hid|cfgmgr32|winusb|ws2_32|winhttp|bcrypt|crypt32|version|comctl32|msvcrt|ntdll|imm32|uxtheme|dwmapi|userenv)\.dll$')
+  if [[ -z $bad_imports ]]; then
+    record 1 0 imports
+  else
+    echo "Tarnwick.exe imports non-system DLLs: $bad_imports"
+    record 0 1 imports
+  fi
+  stage "Wine tests"
+  wine_log=build/wine-tests.log
+  python3 tests/wine/run.py 2>&1 | tee "$wine_log"
+  read -r ok bad < <(sed -n 's/^wine: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$wine_log" | tail -1)
+  record "${ok:-0}" "${bad:-1}" "wine tests"
+else
+  record 0 1 "windows build"
+fi
+
+if [[ -f tests/browser/package.json ]]; then
+  stage "Browser tests (Chromium)"
+  if (cd tests/browser && npm install --no-audit --no-fund --silent >/dev/null 2>&1); then
+    browser_log=build/browser-tests.log
+    (cd tests/browser && TW_APP="$ROOT/build/linux-release/tarnwick" node --test 2>&1) | tee "$browser_log"
+    ok=$(sed -n 's/^# pass \([0-9]*\)$/\1/p' "$browser_log" | tail -1)
+    bad=$(sed -n 's/^# fail \([0-9]*\)$/\1/p' "$browser_log" | tail -1)
+    record "${ok:-0}" "${bad:-1}" "browser tests"
+  else
+    record 0 1 "npm install"
+  fi
+fi
+
+echo
+if ((${#failures[@]})); then echo "Failed: ${failures[*]}"; fi
+echo "$passed passed, $failed failed"
+((failed == 0))

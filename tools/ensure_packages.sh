@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, only when some are missing, so that
+# a machine that already has them pays one dpkg query. Usage: ensure_packages.sh [run|test]
+set -euo pipefail
+
+purpose="${1:-test}"
+packages=(cmake ninja-build g++ python3 ccache googletest libgtest-dev libgmock-dev
+          libbenchmark-dev libssl-dev)
+if [[ "$purpose" == test ]]; then
+  packages+=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+             wine wine64 xvfb xauth openssl ca-certificates chromium nodejs npm)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
