@@ -8,7 +8,10 @@ packages=(cmake ninja-build g++ python3 ccache googletest libgtest-dev libgmock-
           libbenchmark-dev libssl-dev)
 if [[ "$purpose" == test ]]; then
   packages+=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-             wine wine64 xvfb xauth openssl ca-certificates chromium nodejs npm)
+             wine wine64 xvfb xauth openssl ca-certificates chromium)
+  # Node.js may come from elsewhere than Debian (with npm inside); add Debian's only when absent.
+  command -v node >/dev/null || packages+=(nodejs)
+  command -v npm >/dev/null || packages+=(npm)
 fi
 
 missing=()
