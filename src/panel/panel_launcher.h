@@ -23,7 +23,7 @@ struct PanelLauncherPorts {
 };
 
 struct PanelLauncherConfig {
-  // The vendor's update host as the error box names it, e.g. "https://updates.example"; the box
+  // The vendor's update host as the error box names it, e.g. "updates.tarnwick.example"; the box
   // appends "/panel/".
   std::string updateHost;
 };

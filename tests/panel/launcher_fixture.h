@@ -89,7 +89,7 @@ class LauncherTest : public ::testing::Test {
   BoxRecordingDesktop desktop;
   FixedPortServer server;
   ControlPanelLauncher launcher{PanelLauncherPorts{shell, registry, files, desktop}, server,
-                                PanelLauncherConfig{"https://updates.tarnwick.example"}};
+                                PanelLauncherConfig{"updates.tarnwick.example"}};
 };
 
 }  // namespace tw::test

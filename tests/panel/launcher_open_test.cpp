@@ -122,7 +122,7 @@ TEST_F(LauncherTest, NothingToOpenShowsTheBoxOnly) {
   EXPECT_EQ(desktop.boxes[0].buttons, MessageBoxButtons::Ok);
   EXPECT_EQ(desktop.boxes[0].text,
             "Couldn't open the control panel.\n\nThe app couldn't listen on this PC, and there's "
-            "no dongle drive to fall back to. Try https://updates.tarnwick.example/panel/ in "
+            "no dongle drive to fall back to. Try updates.tarnwick.example/panel/ in "
             "Chrome or Edge instead.");
 }
 
