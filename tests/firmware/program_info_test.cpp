@@ -154,15 +154,6 @@ TEST(ProgramInfoEntries, PointersOutsideFlashOrUnreadable) {
   EXPECT_EQ(readFrom(failingArray).result, 1);
 }
 
-TEST(ProgramInfoEntries, PointerArrayIsCappedAt256) {
-  SparseFlash flash = plainFlash();
-  // Thousands of pointers declared; only the first 256 are read, in one call.
-  flash.set32(kFlash + 0x118, kFlash + 0x1000 + 4 * 5000);
-  Declared d = readFrom(flash);
-  EXPECT_EQ(d.program, "korrinlink");
-  EXPECT_EQ(d.version, "0.9.3");
-}
-
 TEST(ProgramInfoStrings, MustEndWithinSixtyFourBytes) {
   SparseFlash flash = plainFlash();
   flash.set(kFlash + 0x3000, std::string(64, 'x').c_str(), 64);
@@ -181,12 +172,6 @@ TEST(ProgramInfoStrings, UnprintableBytesAndCutting) {
   EXPECT_EQ(readFrom(flash).program, "k???r??n");
   EXPECT_EQ(readFrom(flash, 4).program, "k??");
   EXPECT_EQ(readFrom(flash, 1).program, "");
-}
-
-TEST(ProgramInfoStrings, StringOutsideFlashIgnored) {
-  SparseFlash flash = plainFlash();
-  putEntry(flash, kFlash + 0x2000, kInfoIdProgramName, kRam + 0x40);
-  EXPECT_EQ(readFrom(flash).program, "");
 }
 
 // As a copy-to-RAM build leaves it: pointers and entries name RAM, and the copy table says where
@@ -228,29 +213,6 @@ TEST(ProgramInfoCopyTable, TableOutsideFlashIsNotRead) {
   Declared d = readFrom(flash);
   EXPECT_EQ(d.result, 1);
   EXPECT_EQ(d.version, "");
-}
-
-TEST(ProgramInfoCopyTable, TenEntriesAtMost) {
-  SparseFlash flash = copyTableFlash();
-  // Ten unrelated entries in front push the one that matters out of reach.
-  flash.set32(kFlash + 0x10c, kFlash + 0x6000);
-  for (std::uint32_t i = 0; i < 10; ++i) {
-    flash.set32(kFlash + 0x6000 + 12 * i, kFlash + 0x9000);
-    flash.set32(kFlash + 0x6004 + 12 * i, kRam + 0x40000);
-    flash.set32(kFlash + 0x6008 + 12 * i, kRam + 0x40100);
-  }
-  flash.set32(kFlash + 0x6000 + 120, kFlash + 0x8000);
-  flash.set32(kFlash + 0x6004 + 120, kRam + 0x1000);
-  flash.set32(kFlash + 0x6008 + 120, kRam + 0x3000);
-  EXPECT_EQ(readFrom(flash).result, 1);
-  EXPECT_EQ(readFrom(flash).version, "");
-  EXPECT_EQ(readFrom(flash).program, "");  // the array itself is in RAM
-
-  // Nine in front still leave room for it.
-  flash.set32(kFlash + 0x6000 + 108, kFlash + 0x8000);
-  flash.set32(kFlash + 0x6004 + 108, kRam + 0x1000);
-  flash.set32(kFlash + 0x6008 + 108, kRam + 0x3000);
-  EXPECT_EQ(readFrom(flash).version, "0.9.3-ram");
 }
 
 TEST(ProgramInfoCopyTable, TranslationToZeroEndsOrSkips) {
