@@ -98,7 +98,6 @@ DongleConfigBytes sanitizeDongleConfig(const DongleConfigBytes& requested) {
 }
 
 DongleModel::DongleModel(Clock& clock, Options options)
-    : clock_(clock),
       options_(std::move(options)),
       applied_(factoryDongleConfig()),
       saved_(factoryDongleConfig()),

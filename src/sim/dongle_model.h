@@ -68,7 +68,6 @@ class DongleModel : public HidDeviceModel {
   std::function<void()> onUpdateModeRequested;
 
  private:
-  Clock& clock_;
   Options options_;
   mutable std::mutex mutex_;
   ControllerState controller_;
