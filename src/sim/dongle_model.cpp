@@ -98,7 +98,7 @@ DongleConfigBytes sanitizeDongleConfig(const DongleConfigBytes& requested) {
 }
 
 DongleModel::DongleModel(Clock& clock, Options options)
-      options_(std::move(options)),
+    : options_(std::move(options)),
       applied_(factoryDongleConfig()),
       saved_(factoryDongleConfig()),
       epochMs_(clock.tickMs()) {}
