@@ -7,8 +7,11 @@
 
 #include "app/stand_ins.h"
 #include "app/tray_app_impl.h"
+#include "built_in_firmware.h"
 #include "dongle/dongle_link.h"
+#include "flash/firmware_startup.h"
 #include "host_app/console.h"
+#include "platform/host/embedded_resources.h"
 #include "platform/host/queue_message_loop.h"
 #include "platform/host/steady_clock.h"
 #include "sim/recording_tray.h"
@@ -41,10 +44,14 @@ class AnnouncedServer : public tw::PanelServer {
 };
 
 // The firmware subsystem is told the tray window first; the console needs it too.
-class ConsoleAwareFirmware : public tw::IdleFirmware {
+class ConsoleAwareFirmware : public tw::FirmwareStartup {
  public:
-  explicit ConsoleAwareFirmware(tw::host::Console& console) : console_(console) {}
-  void firmwareStart(tw::WindowId window) override { console_.setTrayWindow(window); }
+  ConsoleAwareFirmware(tw::Resources& resources, tw::MessageLoop& loop, tw::host::Console& console)
+      : FirmwareStartup(resources, loop), console_(console) {}
+  void firmwareStart(tw::WindowId window) override {
+    console_.setTrayWindow(window);
+    FirmwareStartup::firmwareStart(window);
+  }
 
  private:
   tw::host::Console& console_;
@@ -70,7 +77,9 @@ int main(int argc, char** argv) {
   tw::NoPanelServer noServer;
   AnnouncedServer server(noServer, console);
   tw::NoPanelLauncher launcher;
-  ConsoleAwareFirmware firmware(console);
+  tw::EmbeddedResources resources;
+  resources.add(tw::kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
+  ConsoleAwareFirmware firmware(resources, loop, console);
   tw::NoStartWithWindows startWithWindows;
 
   console.printLine(std::string("Tarnwick Bridge ") + TW_VERSION_TEXT +

@@ -5,10 +5,12 @@
 #include "app/stand_ins.h"
 #include "app/tray_app_impl.h"
 #include "dongle/dongle_link.h"
+#include "flash/firmware_startup.h"
 #include "platform/win32/utf16.h"
 #include "platform/win32/win32_desktop.h"
 #include "platform/win32/win32_hid.h"
 #include "platform/win32/win32_message_loop.h"
+#include "platform/win32/win32_resources.h"
 #include "platform/win32/win32_tray.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -20,7 +22,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   tw::NoPanelServer server;
   tw::NoPanelLauncher launcher;
-  tw::IdleFirmware firmware;
+  tw::Win32Resources resources;
+  tw::FirmwareStartup firmware(resources, loop);
   tw::NoStartWithWindows startWithWindows;
 
   tw::TrayApp app(tw::TrayAppConfig{.versionText = TW_VERSION_TEXT,
