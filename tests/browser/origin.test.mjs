@@ -1,0 +1,142 @@
+// A page from another origin (another local port) must not reach the panel's key, its device list
+// or the dongle: the browser refuses to show it the answers, and the app refuses the requests
+// that a browser sends anyway.
+import assert from "node:assert/strict";
+import { createServer } from "node:http";
+import { after, before, describe, test } from "node:test";
+
+import { App, launchBrowser, missingPrerequisite, sleep } from "./harness.mjs";
+
+const skip = missingPrerequisite();
+
+function startOtherOrigin() {
+  const server = createServer((request, response) => {
+    response.writeHead(200, { "Content-Type": "text/html; charset=utf-8" });
+    response.end("<!doctype html><title>Somewhere else</title><p>Another site.</p>");
+  });
+  return new Promise((resolve) => {
+    server.listen(0, "127.0.0.1", () => resolve(server));
+  });
+}
+
+describe("another origin", { skip: skip || false }, () => {
+  let app;
+  let browser;
+  let page;
+  let other;
+  let otherOrigin;
+  let key;
+  let notListening = null;
+
+  before(async () => {
+    app = new App();
+    if (!(await app.start())) {
+      notListening = "the app's server is not listening";
+      return;
+    }
+    const served = await (await fetch(app.address)).text();
+    key = /"([0-9a-f]{32})"/.exec(served)?.[1];
+    other = await startOtherOrigin();
+    otherOrigin = `http://127.0.0.1:${other.address().port}`;
+    browser = await launchBrowser();
+    page = await browser.context.newPage();
+    await page.goto(otherOrigin + "/");
+  });
+
+  after(async () => {
+    if (browser) await browser.close();
+    if (other) other.close();
+    if (app) await app.stop();
+  });
+
+  test("cannot read the page, the key or the device list", async (t) => {
+    if (notListening) return t.skip(notListening);
+    assert.ok(key, "the served page carries a key");
+    const results = await page.evaluate(
+      async ({ address, key }) => {
+        async function attempt(url, init) {
+          try {
+            const response = await fetch(url, init);
+            let body = "";
+            try {
+              body = await response.text();
+            } catch (e) {
+              body = "";
+            }
+            return { status: response.status, type: response.type, body };
+          } catch (e) {
+            return { refused: String(e) };
+          }
+        }
+        return {
+          page: await attempt(address),
+          devices: await attempt(address + "api/dev"),
+          devicesWithKey: await attempt(address + "api/dev?k=" + key),
+          blind: await attempt(address + "api/dev?k=" + key, { mode: "no-cors" }),
+          feature: await attempt(address + "api/feature?id=248&k=" + key),
+        };
+      },
+      { address: app.address, key }
+    );
+    for (const name of ["page", "devices", "devicesWithKey", "feature"]) {
+      const result = results[name];
+      assert.ok(result.refused || result.status === 403, `${name}: ${JSON.stringify(result)}`);
+      assert.ok(!result.body || !result.body.includes(key), `${name} leaked the key`);
+    }
+    // A no-cors request gives an opaque answer: no status, no body.
+    assert.equal(results.blind.type, "opaque");
+    assert.equal(results.blind.body, "");
+  });
+
+  test("cannot read the panel through a frame", async (t) => {
+    if (notListening) return t.skip(notListening);
+    const outcome = await page.evaluate(async (address) => {
+      const frame = document.createElement("iframe");
+      frame.src = address;
+      document.body.append(frame);
+      await new Promise((resolve) => {
+        frame.onload = resolve;
+        setTimeout(resolve, 3000);
+      });
+      try {
+        const doc = frame.contentDocument;
+        return doc ? "read: " + doc.documentElement.outerHTML.length : "no document";
+      } catch (e) {
+        return "refused";
+      }
+    }, app.address);
+    assert.ok(outcome === "refused" || outcome === "no document", outcome);
+  });
+
+  test("cannot write to the dongle even with the key", async (t) => {
+    if (notListening) return t.skip(notListening);
+    const before = await app.lastOutput();
+    // A form post needs no preflight, so the browser does send it; the app must refuse it.
+    await page.evaluate(
+      async ({ address, key }) => {
+        const data = btoa(String.fromCharCode(...new Uint8Array(47).fill(0x55)));
+        await fetch(address + "api/output?k=" + key, {
+          method: "POST",
+          mode: "no-cors",
+          headers: { "Content-Type": "application/x-www-form-urlencoded" },
+          body: "id=2&data=" + encodeURIComponent(data),
+        }).catch(() => {});
+      },
+      { address: app.address, key }
+    );
+    await sleep(300);
+    assert.deepEqual(await app.lastOutput(), before);
+  });
+
+  test("the app answers other origins and keyless calls with 403", async (t) => {
+    if (notListening) return t.skip(notListening);
+    const withOrigin = await fetch(app.address + "api/dev?k=" + key, {
+      headers: { Origin: otherOrigin },
+    });
+    assert.equal(withOrigin.status, 403);
+    assert.equal((await withOrigin.json()).error, "cross-origin");
+    const keyless = await fetch(app.address + "api/dev");
+    assert.equal(keyless.status, 403);
+    assert.equal((await keyless.json()).error, "bad key");
+  });
+});
