@@ -61,7 +61,10 @@ class ConsoleAwareFirmware : public tw::FirmwareStartup {
 
 int main(int argc, char** argv) {
   std::string commandLine;
-  for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + std::string(argv[i]);
+  for (int i = 0; i < argc; ++i) {
+    if (i) commandLine += ' ';
+    commandLine += argv[i];
+  }
 
   tw::SteadyClock clock;
   tw::sim::World world(clock);

@@ -4,6 +4,7 @@ Each test module imports this: one Wine prefix per run (under build/wine-prefix)
 when none is given, and small helpers to run and wait for Windows programs. The build folder of
 the Windows target comes from TW_WINDOWS_BUILD (default build/windows-release).
 """
+import atexit
 import os
 import shutil
 import subprocess
@@ -42,6 +43,7 @@ class Wine:
             cls._xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             os.environ["DISPLAY"] = display
+            atexit.register(cls._xvfb.terminate)
             time.sleep(0.5)
         if not os.path.exists(os.path.join(PREFIX, "system.reg")):
             os.makedirs(PREFIX, exist_ok=True)
