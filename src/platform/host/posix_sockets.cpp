@@ -97,6 +97,11 @@ bool PosixSockets::startup() {
 std::unique_ptr<ListeningSocket> PosixSockets::createListener() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
+  // The server closes its side first, so its finished connections linger in TIME_WAIT; without
+  // this a restarted server could not bind its own port for a minute. On Linux it never lets a
+  // second socket bind a port that is being listened on.
+  int reuse = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   auto* made = new (std::nothrow) PosixListener(fd);
   if (made == nullptr) close(fd);
   return std::unique_ptr<ListeningSocket>(made);

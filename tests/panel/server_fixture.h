@@ -1,0 +1,116 @@
+// Shared pieces of the local server's tests: a firmware side that only says whether it is busy,
+// fixed random bytes, and a plain POSIX client that speaks raw bytes to a running server.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "app/tray_services.h"
+#include "platform/crypto.h"
+
+namespace tw::test {
+
+class BusyFlagFirmware : public FirmwareService {
+ public:
+  std::atomic<bool> busy{false};
+  void firmwareStart(WindowId) override {}
+  void firmwareStop() override {}
+  void reportDongle(bool, const std::string&) override {}
+  bool isFirmwareBusy() override { return busy.load(); }
+  bool isBoardInUpdateMode() override { return false; }
+  bool jobTrayText(std::string&) override { return false; }
+  bool offeredUpdate(std::string&) override { return false; }
+  bool takeNotice(TrayNotice&) override { return false; }
+  bool startFirmwareAction(const std::string&, bool, std::string& error) override {
+    error = "Unknown action.";
+    return false;
+  }
+  void requestUpdateCheck() override {}
+};
+
+// Random bytes that are all `fill`; `works` false makes the system generator fail.
+class FixedRandom : public RandomSource {
+ public:
+  explicit FixedRandom(std::uint8_t fill = 0xA5, bool works = true) : fill_(fill), works_(works) {}
+  bool randomBytes(std::uint8_t* out, std::size_t length) override {
+    if (!works_) return false;
+    std::memset(out, fill_, length);
+    return true;
+  }
+  EntropyHints entropyHints() override { return hints; }
+  EntropyHints hints{0x1234, 5678, 42};
+
+ private:
+  std::uint8_t fill_;
+  bool works_;
+};
+
+inline int connectLoopback(std::uint32_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+inline bool sendText(int fd, const std::string& text) {
+  std::size_t sent = 0;
+  while (sent < text.size()) {
+    ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Reads until the server closes or `waitMs` passes without data; `closed` tells which.
+inline std::string readAll(int fd, int waitMs, bool* closed = nullptr) {
+  std::string got;
+  char chunk[8192];
+  for (;;) {
+    pollfd entry{fd, POLLIN, 0};
+    if (poll(&entry, 1, waitMs) <= 0) {
+      if (closed) *closed = false;
+      return got;
+    }
+    ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    if (n <= 0) {
+      if (closed) *closed = true;
+      return got;
+    }
+    got.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
+// One whole exchange: connect, send `request`, read the answer to the close.
+inline std::string roundTrip(std::uint32_t port, const std::string& request, int waitMs = 5000) {
+  int fd = connectLoopback(port);
+  if (fd < 0) return "";
+  sendText(fd, request);
+  std::string answer = readAll(fd, waitMs);
+  close(fd);
+  return answer;
+}
+
+inline std::string statusLine(const std::string& answer) {
+  return answer.substr(0, answer.find("\r\n"));
+}
+
+inline std::string bodyOf(const std::string& answer) {
+  std::size_t at = answer.find("\r\n\r\n");
+  return at == std::string::npos ? "" : answer.substr(at + 4);
+}
+
+}  // namespace tw::test
