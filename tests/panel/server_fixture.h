@@ -94,6 +94,15 @@ inline std::string readAll(int fd, int waitMs, bool* closed = nullptr) {
   }
 }
 
+// What one receive brings within `waitMs`: "" when nothing came or the stream ended.
+inline std::string readSome(int fd, int waitMs) {
+  pollfd entry{fd, POLLIN, 0};
+  if (poll(&entry, 1, waitMs) <= 0) return "";
+  char chunk[8192];
+  ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+  return n > 0 ? std::string(chunk, static_cast<std::size_t>(n)) : "";
+}
+
 // One whole exchange: connect, send `request`, read the answer to the close.
 inline std::string roundTrip(std::uint32_t port, const std::string& request, int waitMs = 5000) {
   int fd = connectLoopback(port);
