@@ -57,7 +57,6 @@ PanelHttpServer::PanelHttpServer(HttpServerPorts ports, DongleLink& dongle,
                                  FirmwareService& firmware, std::string_view pageAsset,
                                  HttpServerSettings settings)
     : ports_(ports),
-      firmware_(firmware),
       pageAsset_(pageAsset),
       settings_(settings),
       devices_(dongle, firmware, stopping_, settings.device) {}

@@ -81,7 +81,6 @@ class PanelHttpServer : public PanelServer {
   void firmwareRoute(SocketConnection& connection);
 
   HttpServerPorts ports_;
-  FirmwareService& firmware_;
   std::string_view pageAsset_;
   HttpServerSettings settings_;
   std::atomic<bool> stopping_{false};
