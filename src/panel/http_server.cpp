@@ -65,6 +65,8 @@ PanelHttpServer::~PanelHttpServer() {
   stopping_.store(true);
   if (acceptThread_.joinable()) acceptThread_.join();
   std::unique_lock<std::mutex> lock(connectionsLock_);
+  // A connection may wait up to 30 s for a request or stream for as long as its peer stays.
+  for (SocketConnection* connection : open_) connection->shutdownBoth();
   connectionsDone_.wait(lock, [this] { return connections_ == 0; });
 }
 
@@ -131,25 +133,24 @@ void PanelHttpServer::acceptLoop() {
 }
 
 void PanelHttpServer::startConnectionThread(std::unique_ptr<SocketConnection> connection) {
+  SocketConnection* raw = connection.release();
   {
     std::lock_guard<std::mutex> lock(connectionsLock_);
     ++connections_;
+    open_.insert(raw);
   }
-  SocketConnection* raw = connection.release();
-  bool started = startDetachedThread([this, raw] {
-    std::unique_ptr<SocketConnection> owned(raw);
-    serveConnection(*owned);
-    owned.reset();
+  auto finish = [this, raw] {
     std::lock_guard<std::mutex> lock(connectionsLock_);
+    open_.erase(raw);
+    delete raw;
     --connections_;
     connectionsDone_.notify_all();
+  };
+  bool started = startDetachedThread([this, raw, finish] {
+    serveConnection(*raw);
+    finish();
   });
-  if (!started) {
-    delete raw;  // closed unanswered
-    std::lock_guard<std::mutex> lock(connectionsLock_);
-    --connections_;
-    connectionsDone_.notify_all();
-  }
+  if (!started) finish();  // closed unanswered
 }
 
 void PanelHttpServer::serveConnection(SocketConnection& connection) {

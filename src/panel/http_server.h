@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -49,7 +50,7 @@ class PanelHttpServer : public PanelServer {
   PanelHttpServer(HttpServerPorts ports, DongleLink& dongle, FirmwareService& firmware,
                   std::string_view pageAsset, HttpServerSettings settings = {});
   // The program never stops its server; tests and tools that build several do. Stops accepting,
-  // ends the input streams and waits for every connection thread.
+  // cuts the open connections short and waits for every connection thread to end.
   ~PanelHttpServer() override;
 
   PanelHttpServer(const PanelHttpServer&) = delete;
@@ -96,6 +97,7 @@ class PanelHttpServer : public PanelServer {
   std::mutex connectionsLock_;
   std::condition_variable connectionsDone_;
   int connections_ = 0;
+  std::set<SocketConnection*> open_;  // the connections of running threads, to cut them short
 };
 
 }  // namespace tw

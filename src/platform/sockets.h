@@ -20,6 +20,8 @@ class SocketConnection {
   virtual long send(const char* data, std::size_t length) = 0;
   // Shuts the socket down for sending; what was sent is still delivered.
   virtual void shutdownSend() = 0;
+  // Shuts both directions down, so that a receive or send blocked on another thread returns.
+  virtual void shutdownBoth() = 0;
   virtual bool setNoDelay(bool on) = 0;
   virtual bool setSendTimeout(std::uint32_t ms) = 0;
   virtual bool setReceiveTimeout(std::uint32_t ms) = 0;

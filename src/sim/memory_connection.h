@@ -45,6 +45,7 @@ class MemoryConnection : public SocketConnection {
     return static_cast<long>(n);
   }
   void shutdownSend() override { shutDown = true; }
+  void shutdownBoth() override { shutDown = true; }
   bool setNoDelay(bool on) override {
     noDelay = on;
     return true;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <vector>
 
 #include "dongle/dongle_link.h"
@@ -268,6 +269,41 @@ TEST(ServerStart, FailsWithoutThePlaceholder) {
       {sockets, random, clock}, dongle, firmware, "<html>no key constant here at all</html>"};
   EXPECT_FALSE(server.startServer());
   EXPECT_EQ(server.serverPort(), 0u);
+}
+
+}  // namespace
+}  // namespace tw
+
+namespace tw {
+namespace {
+
+TEST(ServerStop, CutsWaitingConnectionsAndStreamsShort) {
+  SteadyClock clock;
+  sim::World world{clock};
+  DongleLink dongle{world.hid()};
+  test::BusyFlagFirmware firmware;
+  test::FixedRandom random;
+  PosixSockets sockets;
+  auto server = std::make_unique<PanelHttpServer>(HttpServerPorts{sockets, random, clock}, dongle,
+                                                  firmware, assets::panelPageAsset());
+  ASSERT_TRUE(server->startServer());
+  const std::uint32_t port = server->serverPort();
+  int silent = test::connectLoopback(port);
+  int stream = test::connectLoopback(port);
+  test::sendText(stream, "GET /api/input?k=" + server->runKey() +
+                             " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n");
+  EXPECT_NE(test::readSome(stream, 2000), "");
+  while (server->activeConnections() < 2) clock.sleepMs(10);
+
+  // Without the cut this would wait out the 30 s receive time-out of the silent connection.
+  auto started = std::chrono::steady_clock::now();
+  server.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  bool closed = false;
+  test::readAll(silent, 2000, &closed);
+  EXPECT_TRUE(closed);
+  close(silent);
+  close(stream);
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ class PosixConnection : public SocketConnection {
     return n < 0 ? -1 : static_cast<long>(n);
   }
   void shutdownSend() override { shutdown(fd_, SHUT_WR); }
+  void shutdownBoth() override { shutdown(fd_, SHUT_RDWR); }
   bool setNoDelay(bool on) override {
     int value = on ? 1 : 0;
     return setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) == 0;

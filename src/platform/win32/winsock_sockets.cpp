@@ -28,6 +28,7 @@ class WinsockConnection : public SocketConnection {
     return n == SOCKET_ERROR ? -1 : n;
   }
   void shutdownSend() override { shutdown(s_, SD_SEND); }
+  void shutdownBoth() override { shutdown(s_, SD_BOTH); }
   bool setNoDelay(bool on) override {
     BOOL value = on ? TRUE : FALSE;
     return setsockopt(s_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&value),
