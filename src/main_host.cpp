@@ -1,6 +1,8 @@
 // tarnwick (Linux): the application core on the simulated world. Builds the world, the host
 // adapters and the system's objects once, wires them together and runs the tray, with a console
 // standing in for the notification area.
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -9,13 +11,22 @@
 #include "app/tray_app_impl.h"
 #include "built_in_firmware.h"
 #include "dongle/dongle_link.h"
+#include "firmware/update_host.h"
 #include "flash/firmware_startup.h"
+#include "panel/http_server.h"
+#include "panel/panel_launcher.h"
+#include "panel_page_asset.h"
 #include "host_app/console.h"
 #include "platform/host/embedded_resources.h"
+#include "platform/host/posix_sockets.h"
 #include "platform/host/queue_message_loop.h"
 #include "platform/host/steady_clock.h"
+#include "platform/host/system_random.h"
 #include "sim/recording_tray.h"
 #include "sim/sim_desktop.h"
+#include "sim/sim_desktop_shell.h"
+#include "sim/sim_file_lookup.h"
+#include "sim/sim_registry_lookup.h"
 #include "sim/world.h"
 
 #ifndef TW_VERSION_TEXT
@@ -77,12 +88,27 @@ int main(int argc, char** argv) {
   tw::host::Console console(std::cout, world, loop, desktop);
   console.attach(tray);
 
-  tw::NoPanelServer noServer;
-  AnnouncedServer server(noServer, console);
-  tw::NoPanelLauncher launcher;
   tw::EmbeddedResources resources;
   resources.add(tw::kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
   ConsoleAwareFirmware firmware(resources, loop, console);
+
+  tw::PosixSockets sockets;
+  tw::SystemRandom random;
+  tw::PanelHttpServer httpServer(tw::HttpServerPorts{sockets, random, clock}, dongleLink, firmware,
+                                 tw::assets::panelPageAsset());
+  AnnouncedServer server(httpServer, console);
+
+  // No browser is registered on the simulated desktop: the panel's address goes to the default
+  // handler, which the console shows.
+  tw::sim::SimDesktopShell shell;
+  tw::sim::SimRegistryLookup registry;
+  tw::sim::SimFileLookup files;
+  shell.setLaunchObserver([&console](const tw::sim::ShellLaunch& launch) {
+    console.printLine("[browser] " + launch.file +
+                      (launch.parameters.empty() ? "" : " " + launch.parameters));
+  });
+  tw::ControlPanelLauncher launcher(tw::PanelLauncherPorts{shell, registry, files, desktop}, server,
+                                    tw::PanelLauncherConfig{tw::UpdateHost});
   tw::NoStartWithWindows startWithWindows;
 
   console.printLine(std::string("Tarnwick Bridge ") + TW_VERSION_TEXT +
@@ -98,5 +124,7 @@ int main(int argc, char** argv) {
                   tw::TrayAppServices{server, launcher, firmware, startWithWindows});
   int code = app.run();
   console.printLine("Tarnwick Bridge has quit.");
-  return code;
+  // As on Windows, the server's threads end with the process; nothing waits for them.
+  std::fflush(stdout);
+  std::_Exit(code);
 }

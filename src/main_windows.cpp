@@ -5,13 +5,23 @@
 #include "app/stand_ins.h"
 #include "app/tray_app_impl.h"
 #include "dongle/dongle_link.h"
+#include "firmware/update_host.h"
 #include "flash/firmware_startup.h"
+#include "panel/http_server.h"
+#include "panel/panel_launcher.h"
+#include "panel_page_asset.h"
+#include "platform/win32/cryptoapi_random.h"
 #include "platform/win32/utf16.h"
+#include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_desktop.h"
+#include "platform/win32/win32_desktop_shell.h"
+#include "platform/win32/win32_file_lookup.h"
 #include "platform/win32/win32_hid.h"
 #include "platform/win32/win32_message_loop.h"
+#include "platform/win32/win32_registry_lookup.h"
 #include "platform/win32/win32_resources.h"
 #include "platform/win32/win32_tray.h"
+#include "platform/win32/winsock_sockets.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   tw::win32::Win32MessageLoop loop(instance);
@@ -20,15 +30,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   tw::win32::Win32HidPort hid;
   tw::DongleLink dongleLink(hid);
 
-  tw::NoPanelServer server;
-  tw::NoPanelLauncher launcher;
   tw::Win32Resources resources;
   tw::FirmwareStartup firmware(resources, loop);
+
+  tw::win32::Win32Clock clock;
+  tw::WinsockSockets sockets;
+  tw::CryptoApiRandom random;
+  tw::PanelHttpServer server(tw::HttpServerPorts{sockets, random, clock}, dongleLink, firmware,
+                             tw::assets::panelPageAsset());
+
+  tw::win32::Win32DesktopShell shell;
+  tw::win32::Win32RegistryLookup registry;
+  tw::win32::Win32FileLookup files;
+  tw::ControlPanelLauncher launcher(tw::PanelLauncherPorts{shell, registry, files, desktop}, server,
+                                    tw::PanelLauncherConfig{tw::UpdateHost});
   tw::NoStartWithWindows startWithWindows;
 
   tw::TrayApp app(tw::TrayAppConfig{.versionText = TW_VERSION_TEXT,
                                     .commandLine = tw::win32::toUtf8(GetCommandLineW())},
                   tw::TrayAppPorts{loop, tray, desktop}, dongleLink,
                   tw::TrayAppServices{server, launcher, firmware, startWithWindows});
-  return app.run();
+  int code = app.run();
+  // The server's threads end with the process; nothing waits for them.
+  ExitProcess(static_cast<UINT>(code));
 }
