@@ -2,10 +2,12 @@
 API without HID devices, the request checks, and the port range when the first port is taken."""
 import re
 import socket
+import time
 import unittest
 
 from harness import Wine, WineTestCase, exe, wait_until
 
+ID_QUIT = 1005
 FIRST_PORT = 17832
 LAST_PORT = 17843
 KEY_PATTERN = re.compile(rb'const TW_KEY = "([^"]*)";')
@@ -129,6 +131,19 @@ class ServerTest(WineTestCase):
             self.assertRegex(self.key_of(port), r"^[0-9a-f]{32}$")
         finally:
             holder.close()
+
+    def test_quits_promptly_with_a_silent_connection_open(self):
+        port = self.start_program(self.busy_ports())
+        silent = socket.create_connection(("127.0.0.1", port), timeout=5)
+        try:
+            time.sleep(0.5)
+            started = time.monotonic()
+            self.assertEqual(Wine.run(exe("twmsg_helper"), "command", str(ID_QUIT)).returncode, 0)
+            # The connection would otherwise hold the program for its 30 s receive time-out.
+            self.assertEqual(self.process.wait(timeout=25), 0)
+            self.assertLess(time.monotonic() - started, 25)
+        finally:
+            silent.close()
 
 
 if __name__ == "__main__":
