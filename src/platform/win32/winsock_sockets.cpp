@@ -28,7 +28,12 @@ class WinsockConnection : public SocketConnection {
     return n == SOCKET_ERROR ? -1 : n;
   }
   void shutdownSend() override { shutdown(s_, SD_SEND); }
-  void shutdownBoth() override { shutdown(s_, SD_BOTH); }
+  void shutdownBoth() override {
+    shutdown(s_, SD_BOTH);
+    // A receive blocked on another thread does not return on shutdown alone; cancelling the
+    // socket's pending I/O ends it.
+    CancelIoEx(reinterpret_cast<HANDLE>(s_), nullptr);
+  }
   bool setNoDelay(bool on) override {
     BOOL value = on ? TRUE : FALSE;
     return setsockopt(s_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&value),
