@@ -2,7 +2,8 @@
 # Builds every target and runs every test: unit and integration tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, the fuzz targets (corpus
 # replay and a short run), the Windows program under Wine, and the panel in Chromium.
-# Installs what it needs on a fresh Debian machine first.
+# Installs what it needs on a fresh Debian machine first. Every stage has a time limit, so a hung
+# test fails the run instead of stalling it.
 set -uo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -50,7 +51,7 @@ if tools/check_layers.sh; then record 1 0 layers; else record 0 1 layers; fi
 
 stage "Linux tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
 if build linux-debug; then
-  ./build/linux-debug/tw_tests --gtest_brief=1 --gtest_output=json:build/linux-debug/report.json
+  timeout 1200 ./build/linux-debug/tw_tests --gtest_brief=1 --gtest_output=json:build/linux-debug/report.json
   read -r ok bad < <(gtest_counts build/linux-debug/report.json)
   record "$ok" "$bad" "linux tests"
 else
@@ -60,7 +61,7 @@ fi
 stage "Threaded tests (ThreadSanitizer)"
 if build linux-tsan tw_tests; then
   # TSan cannot map memory with high-entropy ASLR on newer kernels.
-  setarch "$(uname -m)" -R ./build/linux-tsan/tw_tests --gtest_brief=1 --gtest_filter='*Threaded*' \
+  timeout 1200 setarch "$(uname -m)" -R ./build/linux-tsan/tw_tests --gtest_brief=1 --gtest_filter='*Threaded*' \
     --gtest_output=json:build/linux-tsan/report.json
   read -r ok bad < <(gtest_counts build/linux-tsan/report.json)
   record "$ok" "$bad" "threaded tests"
@@ -112,7 +113,7 @@ if build windows-release; then
   fi
   stage "Wine tests"
   wine_log=build/wine-tests.log
-  python3 tests/wine/run.py 2>&1 | tee "$wine_log"
+  timeout 2400 python3 tests/wine/run.py 2>&1 | tee "$wine_log"
   read -r ok bad < <(sed -n 's/^wine: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$wine_log" | tail -1)
   record "${ok:-0}" "${bad:-1}" "wine tests"
 else
@@ -123,7 +124,7 @@ if [[ -f tests/browser/package.json ]]; then
   stage "Browser tests (Chromium)"
   if (cd tests/browser && npm install --no-audit --no-fund --silent >/dev/null 2>&1); then
     browser_log=build/browser-tests.log
-    (cd tests/browser && TW_APP="$ROOT/build/linux-release/tarnwick" node --test 2>&1) | tee "$browser_log"
+    (cd tests/browser && TW_APP="$ROOT/build/linux-release/tarnwick" timeout 900 node --test 2>&1) | tee "$browser_log"
     ok=$(sed -n 's/^# pass \([0-9]*\)$/\1/p' "$browser_log" | tail -1)
     bad=$(sed -n 's/^# fail \([0-9]*\)$/\1/p' "$browser_log" | tail -1)
     record "${ok:-0}" "${bad:-1}" "browser tests"
