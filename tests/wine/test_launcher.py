@@ -101,8 +101,9 @@ class LauncherTest(WineTestCase):
         launches, boxes, _ = self.probe(17832)
         self.assertEqual(boxes, [])
         self.assertEqual(launches, [["http://127.0.0.1:17832/", "", "ok"]])
-        self.assertTrue(wait_until(lambda: "http://127.0.0.1:17832/" in read(self.default_log)),
-                        "the default handler never got the address")
+        self.assertTrue(wait_until(lambda: "http://127.0.0.1:17832/" in read(self.default_log),
+                                   timeout=60),
+                        "the default handler never got the address: %r" % read(self.default_log))
 
     def test_served_panel_opens_in_an_app_window_of_a_registered_chrome(self):
         chrome = self.install_fake_chrome()
@@ -122,8 +123,11 @@ class LauncherTest(WineTestCase):
         self.assertEqual(len(launches), 1, launches)
         self.assertEqual(launches[0][0].upper(), "M:\\KORRINLINK.HTML")
         self.assertEqual(launches[0][1], "")
-        self.assertTrue(wait_until(lambda: "Korrinlink.html" in read(self.default_log)),
-                        "the page never reached the default handler")
+        # Wine's shell hands the file on through winebrowser, which may spell the path its own
+        # way and, on a busy machine, take its time.
+        self.assertTrue(wait_until(lambda: "korrinlink.html" in read(self.default_log).lower(),
+                                   timeout=60),
+                        "the page never reached the default handler: %r" % read(self.default_log))
 
         # With a Chromium-based browser the file opens in it, quoted, as an ordinary tab.
         chrome = self.install_fake_chrome()
