@@ -31,7 +31,8 @@ function(tw_windows_program target version)
   add_dependencies(${target} tw_icons ${assetTargets})
   target_compile_definitions(${target} PRIVATE TW_VERSION_TEXT="${version}")
   target_link_libraries(${target} PRIVATE tw_core tw_win32 tw_assets)
-  target_link_options(${target} PRIVATE -municode -static -static-libgcc -static-libstdc++)
+  target_link_options(${target} PRIVATE -municode -static -static-libgcc -static-libstdc++
+    $<$<CONFIG:Release,MinSizeRel>:-s>)
 endfunction()
 
 tw_windows_program(Tarnwick ${TW_VERSION})
