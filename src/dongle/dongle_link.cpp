@@ -4,19 +4,12 @@
 #include <vector>
 
 #include "common/text.h"
+#include "dongle/dongle_reports.h"
 
 namespace tw {
 namespace {
 
-constexpr std::uint16_t kSonyVendorId = 0x054C;
-constexpr std::uint16_t kDualSenseProductId = 0x0CE6;
-constexpr std::uint16_t kDualSenseEdgeProductId = 0x0DF2;
-constexpr std::uint16_t kGenericDesktopPage = 1;
-constexpr std::uint16_t kGamePadUsage = 5;
-
-constexpr std::uint8_t kIdentityReportId = 0xF8;
-constexpr std::uint8_t kSignalReportId = 0xF9;
-constexpr std::uint8_t kControllerInputReportId = 0x01;
+using namespace dongle;
 
 constexpr std::size_t kFeatureBufferSize = 256;
 constexpr std::size_t kMaxIdentityChars = 63;
@@ -29,8 +22,9 @@ constexpr std::uint32_t kInputReadWaitMs = 400;
 constexpr std::uint32_t kInputCancelWaitMs = 200;
 
 bool hasDongleIdentity(const HidAttributes& attributes) {
-  return attributes.vendorId == kSonyVendorId && (attributes.productId == kDualSenseProductId ||
-                                                  attributes.productId == kDualSenseEdgeProductId);
+  return attributes.vendorId == SONY_VENDOR_ID &&
+         (attributes.productId == DUALSENSE_PRODUCT_ID ||
+          attributes.productId == DUALSENSE_EDGE_PRODUCT_ID);
 }
 
 // The interface that passed every test in discoverDongle, kept open for the poll's reads.
@@ -47,7 +41,7 @@ void readBattery(AcceptedInterface& accepted, DongleStatus& status) {
   InputReadResult read = accepted.device->readInput(report.data(), report.size(), kInputReadWaitMs,
                                                     kInputCancelWaitMs);
   if (read.outcome != InputReadResult::Outcome::Completed) return;
-  if (read.bytes < kMinInputReportLength || report[0] != kControllerInputReportId) return;
+  if (read.bytes < kMinInputReportLength || report[0] != CONTROLLER_INPUT_REPORT) return;
   std::uint8_t battery = report[kBatteryByteOffset];
   status.batteryLevel = std::min(battery & 0x0F, 10);
   status.batteryState = battery >> 4;
@@ -86,13 +80,13 @@ void DongleLink::discoverDongle(DongleStatus& status, bool poll) {
     if (!device->getAttributes(attributes) || !hasDongleIdentity(attributes)) continue;
     HidCaps caps;
     if (!getHidCaps(*device, caps)) continue;
-    if (caps.usagePage != kGenericDesktopPage || caps.usage != kGamePadUsage) continue;
+    if (caps.usagePage != GENERIC_DESKTOP_PAGE || caps.usage != GAME_PAD_USAGE) continue;
     if (caps.featureReportByteLength <= 2) continue;
 
     std::size_t featureLength =
         std::min<std::size_t>(caps.featureReportByteLength, kFeatureBufferSize);
     std::uint8_t buffer[kFeatureBufferSize] = {};
-    buffer[0] = kIdentityReportId;
+    buffer[0] = IDENTITY_REPORT;
     if (device->getFeature(buffer, featureLength)) {
       std::string identity = identityTextFromReport(buffer, featureLength);
       if (identity.empty()) continue;
@@ -114,7 +108,7 @@ void DongleLink::discoverDongle(DongleStatus& status, bool poll) {
   if (!status.present || !poll) return;
 
   std::uint8_t buffer[kFeatureBufferSize] = {};
-  buffer[0] = kSignalReportId;
+  buffer[0] = SIGNAL_REPORT;
   if (accepted.device->getFeature(buffer, accepted.featureLength)) {
     status.signalDbm = static_cast<std::int8_t>(buffer[1]);
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "dongle/dongle_reports.h"
 #include "panel/base64.h"
 #include "panel/http_text.h"
 
@@ -22,17 +23,9 @@ constexpr std::size_t kFeatureListCapacity = 1200;
 constexpr std::size_t kDeviceInfoCapacity = 1600;
 constexpr std::size_t kFeatureAnswerCapacity = 900;
 
-constexpr std::uint8_t kCommandReportId = 0xF6;
-constexpr std::uint8_t kIdentityReportId = 0xF8;
 // The command that restarts the dongle into the boot ROM's update mode belongs to the firmware
 // installer alone.
-constexpr std::uint8_t kUpdateModeCommand = 0x04;
-
-constexpr const char* kBadRequest = "400 Bad Request";
-constexpr const char* kMethodNotAllowed = "405 Method Not Allowed";
-constexpr const char* kConflict = "409 Conflict";
-constexpr const char* kInternalError = "500 Internal Server Error";
-constexpr const char* kUnavailable = "503 Service Unavailable";
+constexpr std::uint8_t kUpdateModeCommand = dongle::COMMAND_RESTART_INTO_UPDATE_MODE;
 
 constexpr std::string_view kStreamHead =
     "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
@@ -121,7 +114,7 @@ void DeviceApi::deviceInfo(SocketConnection& connection) {
     return notFound();
   }
   std::uint8_t report[kReportBuffer] = {};
-  report[0] = kIdentityReportId;
+  report[0] = dongle::IDENTITY_REPORT;
   std::size_t length = std::min<std::size_t>(caps.featureReportByteLength, kReportBuffer);
   if (!device->getFeature(report, length)) return notFound();
   std::string version = versionTextForJson(report, length);
@@ -196,7 +189,7 @@ void DeviceApi::featureRead(SocketConnection& connection, std::string_view query
 void DeviceApi::featureWrite(SocketConnection& connection, std::string_view body) {
   ReportWrite write;
   if (!readReportWrite(connection, body, write)) return;
-  if (write.id == kCommandReportId) {
+  if (write.id == dongle::COMMAND_REPORT) {
     if (write.payloadLength > 0 && write.payload[0] == kUpdateModeCommand) {
       return sendJsonError(connection, kConflict, "Use the app's firmware update instead");
     }

@@ -17,10 +17,6 @@ constexpr std::size_t kOriginCapacity = 256;
 constexpr std::size_t kKeyCapacity = 128;
 constexpr std::size_t kContentLengthCapacity = 32;
 
-constexpr const char* kBadRequest = "400 Bad Request";
-constexpr const char* kForbidden = "403 Forbidden";
-constexpr const char* kNotFound = "404 Not Found";
-
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
 }

@@ -12,6 +12,15 @@ namespace tw {
 
 inline constexpr const char* kJsonType = "application/json; charset=utf-8";
 
+// The status lines the API answers with.
+inline constexpr const char* kBadRequest = "400 Bad Request";
+inline constexpr const char* kForbidden = "403 Forbidden";
+inline constexpr const char* kNotFound = "404 Not Found";
+inline constexpr const char* kMethodNotAllowed = "405 Method Not Allowed";
+inline constexpr const char* kConflict = "409 Conflict";
+inline constexpr const char* kInternalError = "500 Internal Server Error";
+inline constexpr const char* kUnavailable = "503 Service Unavailable";
+
 // Finds header `name` (case ignored) at the start of a line that follows a line feed, followed
 // directly by ":". The first such line wins; blanks after the colon are skipped and the value
 // runs to the end of the line, cut to `capacity` - 1 bytes. True when the header was found.
