@@ -125,9 +125,14 @@ if [[ -f tests/browser/package.json ]]; then
   if (cd tests/browser && npm install --no-audit --no-fund --silent >/dev/null 2>&1); then
     browser_log=build/browser-tests.log
     (cd tests/browser && TW_APP="$ROOT/build/linux-release/tarnwick" timeout 900 node --test 2>&1) | tee "$browser_log"
+    runner_status=${PIPESTATUS[0]}
     ok=$(sed -n 's/^# pass \([0-9]*\)$/\1/p' "$browser_log" | tail -1)
     bad=$(sed -n 's/^# fail \([0-9]*\)$/\1/p' "$browser_log" | tail -1)
-    record "${ok:-0}" "${bad:-1}" "browser tests"
+    # Tests of a suite whose set-up failed are reported as cancelled: they count as failed.
+    cancelled=$(sed -n 's/^# cancelled \([0-9]*\)$/\1/p' "$browser_log" | tail -1)
+    bad=$((${bad:-1} + ${cancelled:-0}))
+    if ((runner_status != 0 && bad == 0)); then bad=1; fi
+    record "${ok:-0}" "$bad" "browser tests"
   else
     record 0 1 "npm install"
   fi

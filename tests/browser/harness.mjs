@@ -113,6 +113,24 @@ export class App {
   }
 }
 
+// Starts the Linux app; throws (failing the suite) when its panel server does not listen.
+export async function startListeningApp() {
+  const app = new App();
+  if (!(await app.start())) {
+    await app.stop();
+    throw new Error("the app's server is not listening");
+  }
+  return app;
+}
+
+// Chromium with one page open at `url`; returns { browser, page }.
+export async function openPage(url) {
+  const browser = await launchBrowser();
+  const page = await browser.context.newPage();
+  await page.goto(url);
+  return { browser, page };
+}
+
 // A fresh Chromium profile per browser; returns { context, close }.
 export async function launchBrowser() {
   const profile = mkdtempSync(path.join(tmpdir(), "tw-chromium-"));

@@ -4,7 +4,7 @@
 import assert from "node:assert/strict";
 import { after, before, describe, test } from "node:test";
 
-import { App, launchBrowser, missingPrerequisite, waitUntil } from "./harness.mjs";
+import { openPage, startListeningApp, missingPrerequisite, waitUntil } from "./harness.mjs";
 
 const skip = missingPrerequisite();
 
@@ -12,17 +12,10 @@ describe("panel on the Linux app", { skip: skip || false }, () => {
   let app;
   let browser;
   let page;
-  let notListening = null;
 
   before(async () => {
-    app = new App();
-    if (!(await app.start())) {
-      notListening = "the app's server is not listening";
-      return;
-    }
-    browser = await launchBrowser();
-    page = await browser.context.newPage();
-    await page.goto(app.address);
+    app = await startListeningApp();
+    ({ browser, page } = await openPage(app.address));
   });
 
   after(async () => {
@@ -31,7 +24,6 @@ describe("panel on the Linux app", { skip: skip || false }, () => {
   });
 
   test("the WebHID stand-in finds the simulated dongle", async (t) => {
-    if (notListening) throw new Error(notListening);
     const devices = await page.evaluate(async () =>
       (await navigator.hid.getDevices()).map((d) => ({
         vendorId: d.vendorId,
@@ -46,7 +38,6 @@ describe("panel on the Linux app", { skip: skip || false }, () => {
   });
 
   test("the panel attaches and shows the firmware version", async (t) => {
-    if (notListening) throw new Error(notListening);
     await page.waitForFunction(() => document.getElementById("fwPill").textContent !== "not connected");
     assert.match(await page.textContent("#fwPill"), /^firmware \d+\.\d+/);
     assert.equal(await page.isHidden("#settingsCard"), false);
@@ -57,7 +48,6 @@ describe("panel on the Linux app", { skip: skip || false }, () => {
   });
 
   test("battery changes reach the page from the input reports", async (t) => {
-    if (notListening) throw new Error(notListening);
     const batteryIs = (text) =>
       page.waitForFunction((want) => document.getElementById("batteryText").textContent === want,
         text, { timeout: 5000 });
@@ -75,7 +65,6 @@ describe("panel on the Linux app", { skip: skip || false }, () => {
   });
 
   test("the signal chip follows the link", async (t) => {
-    if (notListening) throw new Error(notListening);
     app.send("signal -80");
     await page.waitForFunction(
       () => document.getElementById("signalText").textContent === "weak (-80 dBm)",
@@ -83,7 +72,6 @@ describe("panel on the Linux app", { skip: skip || false }, () => {
   });
 
   test("a light bar colour reaches the dongle as output report 0x02", async (t) => {
-    if (notListening) throw new Error(notListening);
     await page.click("#tab-controller button[data-colour='#1E6BFF']");
     const report = await waitUntil(async () => {
       const bytes = await app.lastOutput();
@@ -103,7 +91,6 @@ describe("panel on the Linux app", { skip: skip || false }, () => {
   });
 
   test("unplugging fires a disconnect and plugging back attaches again", async (t) => {
-    if (notListening) throw new Error(notListening);
     await page.evaluate(() => {
       window.__disconnects = 0;
       navigator.hid.addEventListener("disconnect", () => window.__disconnects++);

@@ -3,7 +3,7 @@
 import assert from "node:assert/strict";
 import { after, before, describe, test } from "node:test";
 
-import { App, launchBrowser, missingPrerequisite, sleep } from "./harness.mjs";
+import { openPage, startListeningApp, missingPrerequisite, sleep } from "./harness.mjs";
 
 const skip = missingPrerequisite();
 
@@ -11,17 +11,10 @@ describe("input report rate", { skip: skip || false }, () => {
   let app;
   let browser;
   let page;
-  let notListening = null;
 
   before(async () => {
-    app = new App();
-    if (!(await app.start())) {
-      notListening = "the app's server is not listening";
-      return;
-    }
-    browser = await launchBrowser();
-    page = await browser.context.newPage();
-    await page.goto(app.address);
+    app = await startListeningApp();
+    ({ browser, page } = await openPage(app.address));
     await page.waitForFunction(() => window.TarnwickPanel && window.TarnwickPanel.isAttached(),
       null, { timeout: 10000 });
   });
@@ -32,7 +25,6 @@ describe("input report rate", { skip: skip || false }, () => {
   });
 
   test("at full speed", async (t) => {
-    if (notListening) throw new Error(notListening);
     // Report rate "full speed": byte 10 of the configuration, applied with command 0x01.
     await page.evaluate(async () => {
       const [device] = await navigator.hid.getDevices();
