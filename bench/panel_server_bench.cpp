@@ -18,6 +18,7 @@
 
 #include "app/tray_services.h"
 #include "dongle/dongle_link.h"
+#include "app/stand_ins.h"
 #include "panel/http_server.h"
 #include "panel_page_asset.h"
 #include "platform/host/posix_sockets.h"
@@ -28,20 +29,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class IdleFirmware : public tw::FirmwareService {
- public:
-  void firmwareStart(tw::WindowId) override {}
-  void firmwareStop() override {}
-  void reportDongle(bool, const std::string&) override {}
-  bool isFirmwareBusy() override { return false; }
-  bool isBoardInUpdateMode() override { return false; }
-  bool jobTrayText(std::string&) override { return false; }
-  bool offeredUpdate(std::string&) override { return false; }
-  bool takeNotice(tw::TrayNotice&) override { return false; }
-  bool startFirmwareAction(const std::string&, bool, std::string&) override { return false; }
-  void requestUpdateCheck() override {}
-};
 
 // The world, with the dongle set to full-speed reports (1 ms apart), and a started server.
 struct Bench {
@@ -65,7 +52,7 @@ struct Bench {
   tw::SteadyClock clock;
   tw::sim::World world{clock};
   tw::DongleLink dongle{world.hid()};
-  IdleFirmware firmware;
+  tw::IdleFirmware firmware;
   tw::PosixSockets sockets;
   tw::SystemRandom random;
   std::unique_ptr<tw::PanelHttpServer> server;

@@ -7,26 +7,13 @@
 
 #include "app/tray_services.h"
 #include "dongle/dongle_link.h"
+#include "app/stand_ins.h"
 #include "panel/http_server.h"
 #include "sim/memory_connection.h"
 #include "sim/virtual_clock.h"
 #include "sim/world.h"
 
 namespace {
-
-class IdleFirmware : public tw::FirmwareService {
- public:
-  void firmwareStart(tw::WindowId) override {}
-  void firmwareStop() override {}
-  void reportDongle(bool, const std::string&) override {}
-  bool isFirmwareBusy() override { return false; }
-  bool isBoardInUpdateMode() override { return false; }
-  bool jobTrayText(std::string&) override { return false; }
-  bool offeredUpdate(std::string&) override { return false; }
-  bool takeNotice(tw::TrayNotice&) override { return false; }
-  bool startFirmwareAction(const std::string&, bool, std::string&) override { return false; }
-  void requestUpdateCheck() override {}
-};
 
 class FixedRandom : public tw::RandomSource {
  public:
@@ -51,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static tw::sim::VirtualClock clock;
   static tw::sim::World world{clock};
   static tw::DongleLink dongle{world.hid()};
-  static IdleFirmware firmware;
+  static tw::IdleFirmware firmware;
   static FixedRandom random;
   static NoSockets sockets;
   static tw::PanelHttpServer* server = [] {

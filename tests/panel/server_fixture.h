@@ -12,27 +12,15 @@
 #include <cstring>
 #include <string>
 
-#include "app/tray_services.h"
+#include "app/stand_ins.h"
 #include "platform/crypto.h"
 
 namespace tw::test {
 
-class BusyFlagFirmware : public FirmwareService {
+class BusyFlagFirmware : public IdleFirmware {
  public:
   std::atomic<bool> busy{false};
-  void firmwareStart(WindowId) override {}
-  void firmwareStop() override {}
-  void reportDongle(bool, const std::string&) override {}
   bool isFirmwareBusy() override { return busy.load(); }
-  bool isBoardInUpdateMode() override { return false; }
-  bool jobTrayText(std::string&) override { return false; }
-  bool offeredUpdate(std::string&) override { return false; }
-  bool takeNotice(TrayNotice&) override { return false; }
-  bool startFirmwareAction(const std::string&, bool, std::string& error) override {
-    error = "Unknown action.";
-    return false;
-  }
-  void requestUpdateCheck() override {}
 };
 
 // Random bytes that are all `fill`; `works` false makes the system generator fail.
