@@ -16,9 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/tray_services.h"
+#include "flash/firmware_service.h"
 #include "dongle/dongle_link.h"
-#include "app/stand_ins.h"
 #include "panel/http_server.h"
 #include "panel_page_asset.h"
 #include "platform/host/posix_sockets.h"

@@ -24,7 +24,7 @@ add_custom_target(tw_icons DEPENDS ${TW_ICON_FILES})
 
 # Read-only data linked into both programs (the page and the firmware image join it later).
 add_library(tw_assets STATIC ${PROJECT_SOURCE_DIR}/assets/assets.cpp)
-target_include_directories(tw_assets PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/assets)
+target_include_directories(tw_assets PUBLIC ${PROJECT_SOURCE_DIR}/assets)
 
 # Asset modules may add Windows resource lines and their generating targets:
 #   set_property(GLOBAL APPEND PROPERTY TW_RC_EXTRA "200 RCDATA \"<file>\"")

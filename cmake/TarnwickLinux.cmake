@@ -1,19 +1,16 @@
 # The Linux side: the simulated world, the host adapters, the app, tests, fuzzers, benchmarks.
 
-file(GLOB_RECURSE TW_SIM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/sim/*.cpp)
-add_library(tw_sim STATIC ${TW_SIM_SOURCES})
-target_include_directories(tw_sim PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(tw_sim PUBLIC Threads::Threads)
-
-file(GLOB_RECURSE TW_HOST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/host/*.cpp)
-add_library(tw_host STATIC ${TW_HOST_SOURCES})
-target_include_directories(tw_host PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(tw_host PUBLIC Threads::Threads)
+# The simulated world sees the ports and nothing of the system, so a bug cannot hide by being on
+# both sides.
+tw_subsystem(tw_sim sim DEPENDS tw_ports)
+# The Linux adapters of the ports.
+tw_subsystem(tw_host platform/host DEPENDS tw_ports)
 
 if(NOT TW_FUZZ)
-  file(GLOB TW_HOST_APP_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/host_app/*.cpp)
-  add_executable(tarnwick ${PROJECT_SOURCE_DIR}/src/main_host.cpp ${TW_HOST_APP_SOURCES})
-  target_link_libraries(tarnwick PRIVATE tw_core tw_sim tw_host tw_assets)
+  # The console that stands in for the notification area, and the composition root.
+  tw_subsystem(tw_host_app host_app DEPENDS tw_core tw_sim tw_host)
+  add_executable(tarnwick ${PROJECT_SOURCE_DIR}/src/main_host.cpp)
+  target_link_libraries(tarnwick PRIVATE tw_host_app tw_core tw_sim tw_host tw_assets)
   target_compile_definitions(tarnwick PRIVATE TW_VERSION_TEXT="${TW_VERSION}")
 
   enable_testing()

@@ -1,9 +1,7 @@
 # The Windows side: the Win32 adapters and Tarnwick.exe, statically linked so that it imports
 # only Windows system DLLs.
 
-file(GLOB_RECURSE TW_WIN32_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/win32/*.cpp)
-add_library(tw_win32 STATIC ${TW_WIN32_SOURCES})
-target_include_directories(tw_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
+tw_subsystem(tw_win32 platform/win32 DEPENDS tw_ports)
 target_compile_definitions(tw_win32 PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
   _WIN32_WINNT=0x0A00)
 target_link_libraries(tw_win32 PUBLIC setupapi hid user32 gdi32 shell32 advapi32 ws2_32 winhttp

@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/tray_services.h"
+#include "flash/firmware_service.h"
 #include "dongle/dongle_link.h"
-#include "app/stand_ins.h"
 #include "panel/http_server.h"
 #include "sim/memory_connection.h"
 #include "sim/virtual_clock.h"

@@ -57,8 +57,9 @@ class AnnouncedServer : public tw::PanelServer {
 // The firmware subsystem is told the tray window first; the console needs it too.
 class ConsoleAwareFirmware : public tw::FirmwareStartup {
  public:
-  ConsoleAwareFirmware(tw::Resources& resources, tw::MessageLoop& loop, tw::host::Console& console)
-      : FirmwareStartup(resources, loop), console_(console) {}
+  ConsoleAwareFirmware(tw::Resources& resources, tw::MessageLoop& loop, tw::Clock& clock,
+                       tw::host::Console& console)
+      : FirmwareStartup(resources, loop, clock), console_(console) {}
   void firmwareStart(tw::WindowId window) override {
     console_.setTrayWindow(window);
     FirmwareStartup::firmwareStart(window);
@@ -90,7 +91,7 @@ int main(int argc, char** argv) {
 
   tw::EmbeddedResources resources;
   resources.add(tw::kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
-  ConsoleAwareFirmware firmware(resources, loop, console);
+  ConsoleAwareFirmware firmware(resources, loop, clock, console);
 
   tw::PosixSockets sockets;
   tw::SystemRandom random;

@@ -30,10 +30,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   tw::win32::Win32HidPort hid;
   tw::DongleLink dongleLink(hid);
 
-  tw::Win32Resources resources;
-  tw::FirmwareStartup firmware(resources, loop);
-
   tw::win32::Win32Clock clock;
+  tw::Win32Resources resources;
+  tw::FirmwareStartup firmware(resources, loop, clock);
+
   tw::WinsockSockets sockets;
   tw::CryptoApiRandom random;
   tw::PanelHttpServer server(tw::HttpServerPorts{sockets, random, clock}, dongleLink, firmware,

@@ -1,8 +1,9 @@
-// The least behaviour the tray expects of subsystems that are not built yet: no server, no
-// firmware work, no start with Windows. Each is replaced by its real subsystem later.
+// The least behaviour the tray expects of parts that are not built yet: no server, no launcher,
+// no start with Windows. Each is replaced by its real subsystem later.
 #pragma once
 
-#include "app/tray_services.h"
+#include "app/start_with_windows.h"
+#include "panel/panel_service.h"
 
 namespace tw {
 
@@ -15,23 +16,6 @@ class NoPanelServer : public PanelServer {
 class NoPanelLauncher : public PanelLauncher {
  public:
   void openControlPanel() override {}
-};
-
-class IdleFirmware : public FirmwareService {
- public:
-  void firmwareStart(WindowId) override {}
-  void firmwareStop() override {}
-  void reportDongle(bool, const std::string&) override {}
-  bool isFirmwareBusy() override { return false; }
-  bool isBoardInUpdateMode() override { return false; }
-  bool jobTrayText(std::string&) override { return false; }
-  bool offeredUpdate(std::string&) override { return false; }
-  bool takeNotice(TrayNotice&) override { return false; }
-  bool startFirmwareAction(const std::string&, bool, std::string& error) override {
-    error = "Firmware updates aren't available in this version of the app.";
-    return false;
-  }
-  void requestUpdateCheck() override {}
 };
 
 class NoStartWithWindows : public StartWithWindows {

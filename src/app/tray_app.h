@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/tray_services.h"
+#include "app/start_with_windows.h"
+#include "flash/firmware_service.h"
+#include "panel/panel_service.h"
 #include "dongle/dongle_link.h"
 #include "platform/desktop.h"
 #include "platform/message_loop.h"

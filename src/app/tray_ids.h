@@ -8,11 +8,6 @@
 
 namespace tw {
 
-constexpr std::uint32_t WM_APP_TRAY = msg::APP + 1;      // the icon's callback message
-constexpr std::uint32_t WM_APP_FIRMWARE = msg::APP + 2;  // posted by firmware threads
-constexpr WParam FW_CHANGED = 1;
-constexpr WParam FW_NOTICE = 2;
-
 constexpr std::uintptr_t POLL_TIMER = 1;
 constexpr std::uint32_t POLL_INTERVAL_MS = 2000;
 

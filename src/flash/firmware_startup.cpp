@@ -1,21 +1,26 @@
 #include "flash/firmware_startup.h"
 
-#include "app/tray_ids.h"
-
 namespace tw {
 
 void FirmwareStartup::firmwareStart(WindowId trayWindow) {
-  if (thread_.joinable()) return;
+  if (thread_) return;
   {
     std::lock_guard<std::mutex> lock(firmwareLock_);
     trayWindow_ = trayWindow;
   }
-  thread_ = std::thread([this] { threadMain(); });
+  // Without an event or a thread the firmware side simply does nothing.
+  wakeEvent_ = clock_.createEvent(EventReset::Auto, false);
+  if (!wakeEvent_) return;
+  thread_ = clock_.startThread([this] { threadMain(); });
 }
 
 void FirmwareStartup::firmwareStop() {
-  // The one step the thread takes is short and bounded (a digest over 2.5 MB).
-  if (thread_.joinable()) thread_.join();
+  if (!thread_) return;
+  stopFlag_.exchange(true);
+  wakeEvent_->set();
+  // A thread that does not end in time is let go; the process is about to end anyway.
+  thread_->join(kStopWaitMs);
+  thread_.reset();
 }
 
 void FirmwareStartup::threadMain() {
@@ -31,6 +36,11 @@ void FirmwareStartup::threadMain() {
   }
   // Posted only after the lock is released, so the tray never waits on firmware state.
   if (window != 0) loop_.postMessage(window, WM_APP_FIRMWARE, FW_CHANGED, 0);
+  while (!stopFlag_.load()) {
+    wakeEvent_->wait(kTurnWaitMs);
+    if (stopFlag_.load()) break;
+    turns_.fetch_add(1);
+  }
 }
 
 bool FirmwareStartup::startFirmwareAction(const std::string&, bool, std::string& error) {

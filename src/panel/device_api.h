@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/tray_services.h"
+#include "flash/firmware_service.h"
 #include "dongle/dongle_link.h"
 #include "platform/sockets.h"
 

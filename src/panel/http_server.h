@@ -12,7 +12,8 @@
 #include <string_view>
 #include <thread>
 
-#include "app/tray_services.h"
+#include "flash/firmware_service.h"
+#include "panel/panel_service.h"
 #include "dongle/dongle_link.h"
 #include "panel/device_api.h"
 #include "panel/panel_page.h"

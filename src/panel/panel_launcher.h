@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/tray_services.h"
+#include "panel/panel_service.h"
 #include "platform/desktop.h"
 #include "platform/desktop_shell.h"
 #include "platform/file_lookup.h"

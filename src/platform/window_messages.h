@@ -27,4 +27,11 @@ constexpr std::uint32_t APP = 0x8000;
 constexpr std::uint32_t BALLOON_USER_CLICK = 0x0405;  // NIN_BALLOONUSERCLICK, WM_USER + 5
 }  // namespace msg
 
+// Messages posted to the tray window: the icon's callback, and the firmware side's news from its
+// threads. The subsystems that post them and the tray that answers them share these numbers.
+constexpr std::uint32_t WM_APP_TRAY = msg::APP + 1;      // the icon's callback message
+constexpr std::uint32_t WM_APP_FIRMWARE = msg::APP + 2;  // posted by firmware threads
+constexpr WParam FW_CHANGED = 1;                         // firmware state changed: refresh
+constexpr WParam FW_NOTICE = 2;                          // a balloon may be pending
+
 }  // namespace tw

@@ -1,6 +1,6 @@
 #include "sim/sim_file_lookup.h"
 
-#include "common/text.h"
+#include "sim/utf16_units.h"
 
 namespace tw::sim {
 namespace {
@@ -93,14 +93,14 @@ bool SimFileLookup::volumeLabel(const std::string& root, std::size_t maxChars, s
   std::lock_guard lock(mutex_);
   ++labelQueries_;
   const Drive* drive = driveOfRoot(root);
-  if (!drive || !drive->label || utf16Length(*drive->label) + 1 > maxChars) return false;
+  if (!drive || !drive->label || utf16Units(*drive->label) + 1 > maxChars) return false;
   label = *drive->label;
   return true;
 }
 
 bool SimFileLookup::ownModulePath(std::size_t maxChars, std::string& path) {
   std::lock_guard lock(mutex_);
-  if (!modulePath_ || utf16Length(*modulePath_) + 1 > maxChars) return false;
+  if (!modulePath_ || utf16Units(*modulePath_) + 1 > maxChars) return false;
   path = *modulePath_;
   return true;
 }
@@ -132,7 +132,7 @@ bool SimFileLookup::expandEnvironment(const std::string& text, std::size_t maxCh
       i = close;
     }
   }
-  if (utf16Length(out) + 1 > maxChars) return false;
+  if (utf16Units(out) + 1 > maxChars) return false;
   expanded = out;
   return true;
 }

@@ -1,6 +1,6 @@
 #include "sim/sim_registry_lookup.h"
 
-#include "common/text.h"
+#include "sim/utf16_units.h"
 
 namespace tw::sim {
 namespace {
@@ -43,7 +43,7 @@ bool SimRegistryLookup::readDefaultText(RegistryHive hive, const std::string& su
   auto it = values_.find({hive, lowered(subkey)});
   if (it == values_.end() || !it->second.isText) return false;
   // RegQueryValueExW fails with ERROR_MORE_DATA when the text and its terminator do not fit.
-  if ((utf16Length(it->second.text) + 1) * 2 > maxBytes) return false;
+  if ((utf16Units(it->second.text) + 1) * 2 > maxBytes) return false;
   value = it->second.text;
   return true;
 }
@@ -54,7 +54,7 @@ bool SimRegistryLookup::associatedExecutable(const std::string& association,
   std::lock_guard lock(mutex_);
   auto it = associations_.find(lowered(association) + "\n" + lowered(verb));
   if (it == associations_.end()) return false;
-  if (utf16Length(it->second) + 1 > maxChars) return false;
+  if (utf16Units(it->second) + 1 > maxChars) return false;
   path = it->second;
   return true;
 }

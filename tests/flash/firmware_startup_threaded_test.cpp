@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/tray_ids.h"
 #include "built_in_firmware.h"
 #include "platform/host/embedded_resources.h"
 #include "platform/host/queue_message_loop.h"
@@ -28,7 +27,7 @@ TEST(FirmwareStartupThreaded, VerifiesTheBuiltInImageAndTellsTheTray) {
   EmbeddedResources resources;
   resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
 
-  FirmwareStartup firmware(resources, loop);
+  FirmwareStartup firmware(resources, loop, clock);
   EXPECT_EQ(firmware.builtInImage().builtInState, 0);
   firmware.firmwareStart(window);
   firmware.firmwareStop();
@@ -44,13 +43,26 @@ TEST(FirmwareStartupThreaded, AMissingImageIsPublishedAsFailed) {
   sim::VirtualClock clock;
   QueueMessageLoop loop(clock);
   EmbeddedResources none;
-  FirmwareStartup firmware(none, loop);
+  FirmwareStartup firmware(none, loop, clock);
   firmware.firmwareStart(0);  // no tray window known: nothing is posted
   firmware.firmwareStop();
   EXPECT_EQ(firmware.builtInImage().builtInState, -1);
   std::string reason;
   EXPECT_FALSE(firmware.startFirmwareAction("update", false, reason));
   EXPECT_FALSE(reason.empty());
+}
+
+TEST(FirmwareStartupThreaded, WaitsInTurnsOnTheClockAndStopsWithinItsBound) {
+  sim::VirtualClock clock(0);
+  QueueMessageLoop loop(clock);
+  EmbeddedResources resources;
+  resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
+  FirmwareStartup firmware(resources, loop, clock);
+  firmware.firmwareStart(0);
+  clock.sleepMs(10 * FirmwareStartup::kTurnWaitMs + 350);
+  EXPECT_EQ(firmware.turns(), 10u);
+  firmware.firmwareStop();
+  EXPECT_EQ(clock.tickMs(), 10 * FirmwareStartup::kTurnWaitMs + 350);  // woken, not waited out
 }
 
 }  // namespace

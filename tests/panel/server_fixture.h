@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/stand_ins.h"
+#include "flash/firmware_service.h"
 #include "platform/crypto.h"
 
 namespace tw::test {

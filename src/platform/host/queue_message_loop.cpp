@@ -1,7 +1,6 @@
 #include "platform/host/queue_message_loop.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace tw {
 namespace {
@@ -10,6 +9,13 @@ constexpr std::uint32_t kTimerMessage = 0x0113;    // WM_TIMER
 constexpr std::uint32_t kDestroyMessage = 0x0002;  // WM_DESTROY
 
 }  // namespace
+
+QueueMessageLoop::QueueMessageLoop(Clock& clock)
+    : clock_(clock), wake_(clock.createEvent(EventReset::Auto, false)) {}
+
+void QueueMessageLoop::wakeLoop() {
+  if (wake_) wake_->set();
+}
 
 std::uint32_t QueueMessageLoop::registerMessage(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -44,7 +50,7 @@ bool QueueMessageLoop::setTimer(WindowId window, std::uintptr_t timerId, std::ui
                      [&](const Timer& t) { return t.window == window && t.id == timerId; }),
       timers_.end());
   timers_.push_back(Timer{window, timerId, intervalMs, clock_.tickMs() + intervalMs});
-  wake_.notify_all();
+  wakeLoop();
   return true;
 }
 
@@ -67,14 +73,14 @@ bool QueueMessageLoop::postMessage(WindowId window, std::uint32_t message, WPara
   std::lock_guard<std::mutex> lock(mutex_);
   if (!windows_.count(window)) return false;
   queue_.push_back(Posted{window, message, wParam, lParam});
-  wake_.notify_all();
+  wakeLoop();
   return true;
 }
 
 void QueueMessageLoop::postQuit(int) {
   std::lock_guard<std::mutex> lock(mutex_);
   quit_ = true;
-  wake_.notify_all();
+  wakeLoop();
 }
 
 LResult QueueMessageLoop::send(WindowId window, std::uint32_t message, WParam wParam,
@@ -124,20 +130,26 @@ bool QueueMessageLoop::dispatchPending() {
 }
 
 void QueueMessageLoop::run() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!quit_) {
+  for (;;) {
     Posted next;
-    if (takeReady(next)) {
-      lock.unlock();
-      dispatch(next);
-      lock.lock();
-      continue;
+    std::uint64_t waitMs = 1000;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (quit_) return;
+      if (!takeReady(next)) {
+        std::uint64_t now = clock_.tickMs();
+        for (const Timer& timer : timers_)
+          waitMs = std::min(waitMs, timer.dueMs - std::min(now, timer.dueMs));
+        next.window = 0;
+      }
     }
-    std::uint64_t now = clock_.tickMs();
-    std::uint64_t wait = 1000;
-    for (const Timer& timer : timers_)
-      wait = std::min(wait, timer.dueMs - std::min(now, timer.dueMs));
-    wake_.wait_for(lock, std::chrono::milliseconds(wait));
+    if (next.window != 0) {
+      dispatch(next);
+    } else if (wake_) {
+      wake_->wait(static_cast<std::uint32_t>(waitMs));
+    } else {
+      clock_.sleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(waitMs, 50)));
+    }
   }
 }
 

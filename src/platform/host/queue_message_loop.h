@@ -2,10 +2,10 @@
 // messages and timers, dispatched on the thread that calls run(). Posting is thread-safe.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,7 +17,7 @@ namespace tw {
 
 class QueueMessageLoop : public MessageLoop {
  public:
-  explicit QueueMessageLoop(Clock& clock) : clock_(clock) {}
+  explicit QueueMessageLoop(Clock& clock);
 
   std::uint32_t registerMessage(const std::string& name) override;
   WindowId createHiddenWindow(const std::string& className, const std::string& title,
@@ -53,11 +53,13 @@ class QueueMessageLoop : public MessageLoop {
   };
   // Takes the next thing to dispatch, if any is ready; false when nothing is.
   bool takeReady(Posted& out);
+  void wakeLoop();
   void dispatch(const Posted& message);
 
   Clock& clock_;
   std::mutex mutex_;
-  std::condition_variable wake_;
+  // Set by whatever gives the loop something to do; the loop waits on it until the next timer.
+  std::unique_ptr<ClockEvent> wake_;
   std::deque<Posted> queue_;
   std::vector<Timer> timers_;
   std::map<WindowId, WindowHandler*> windows_;

@@ -1,5 +1,5 @@
-// What the tray asks of the other subsystems. Each later subsystem implements its interface; until
-// it lands, app/stand_ins.h provides the least behaviour the tray expects.
+// What the firmware side offers the rest of the program: the tray reads its state and notices,
+// the panel starts its actions. The tray and the panel depend on this, never the reverse.
 #pragma once
 
 #include <cstdint>
@@ -8,21 +8,6 @@
 #include "platform/window_messages.h"
 
 namespace tw {
-
-class PanelServer {
- public:
-  virtual ~PanelServer() = default;
-  // Starts the local HTTP server; failure is not fatal (serverPort stays 0).
-  virtual bool startServer() = 0;
-  // The listening port, 0 when not listening.
-  virtual std::uint32_t serverPort() = 0;
-};
-
-class PanelLauncher {
- public:
-  virtual ~PanelLauncher() = default;
-  virtual void openControlPanel() = 0;
-};
 
 // A balloon the firmware side leaves for the tray.
 struct TrayNotice {
@@ -54,13 +39,22 @@ class FirmwareService {
   virtual void requestUpdateCheck() = 0;
 };
 
-class StartWithWindows {
+// A firmware side with nothing to do: for programs and tests that need none.
+class IdleFirmware : public FirmwareService {
  public:
-  virtual ~StartWithWindows() = default;
-  virtual bool isStartWithWindowsOn() = 0;
-  virtual void setStartWithWindows(bool on) = 0;
-  // Called once at start-up, before the tray window exists.
-  virtual void refreshInstalledCopy() = 0;
+  void firmwareStart(WindowId) override {}
+  void firmwareStop() override {}
+  void reportDongle(bool, const std::string&) override {}
+  bool isFirmwareBusy() override { return false; }
+  bool isBoardInUpdateMode() override { return false; }
+  bool jobTrayText(std::string&) override { return false; }
+  bool offeredUpdate(std::string&) override { return false; }
+  bool takeNotice(TrayNotice&) override { return false; }
+  bool startFirmwareAction(const std::string&, bool, std::string& error) override {
+    error = "Firmware updates aren't available in this version of the app.";
+    return false;
+  }
+  void requestUpdateCheck() override {}
 };
 
 }  // namespace tw
