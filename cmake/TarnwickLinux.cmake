@@ -52,3 +52,13 @@ file(GLOB TW_LINUX_MODULES ${PROJECT_SOURCE_DIR}/cmake/linux/*.cmake)
 foreach(module ${TW_LINUX_MODULES})
   include(${module})
 endforeach()
+
+# Includes the wrong way round, one per rule; tools/check_layers.sh builds each and expects it to
+# fail, which shows that the libraries' include folders really keep the subsystems apart.
+foreach(probe panel_includes_app:tw_panel sim_includes_common:tw_sim dongle_includes_flash:tw_dongle)
+  string(REPLACE ":" ";" parts ${probe})
+  list(GET parts 0 name)
+  list(GET parts 1 library)
+  add_library(tw_layer_${name} OBJECT EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tests/layers/${name}.cpp)
+  target_link_libraries(tw_layer_${name} PRIVATE ${library})
+endforeach()
