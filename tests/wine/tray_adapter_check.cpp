@@ -141,10 +141,20 @@ void checkWindowAndMessages() {
   record.window = window;
   record.callbackMessage = WM_APP + 1;
   record.tip = std::string(200, 'x');  // longer than the field: cut, never overflowed
-  tray.add(record);
-  tray.modify(record);
+  // The tray relies on the shell refusing a second add of the same icon and a modify of an icon
+  // it does not have.
+  const bool added = tray.add(record);
+  const bool addedTwice = tray.add(record);
+  const bool modified = tray.modify(record);
+  std::printf("info shell answers: add %d, add again %d, modify %d\n", added, addedTwice, modified);
   tray.balloon(record, std::string(100, 't'), std::string(400, 'b'), tw::BalloonIcon::Warning);
   tray.remove(record);
+  const bool modifiedGone = tray.modify(record);
+  check(!modifiedGone, "modify of a removed icon fails");
+  if (added) {
+    check(!addedTwice, "a second add of the same icon fails");
+    check(modified, "modify of a shown icon succeeds");
+  }
 
   check(loop.postMessage(window, kPosted, 7, -9), "post accepted");
   check(loop.setTimer(window, kQuitTimer, 50), "timer set");
