@@ -359,8 +359,15 @@ void checkPendingTransferAtClose() {
   auto transfer = std::make_unique<tw::win32::OverlappedTransfer>();
   DWORD bytes = 0;
   DWORD error = 0;
+  PipeServer{server}.write("\x01ok", 3);
+  std::uint8_t* buffer = transfer->prepare(64, 0);
+  tw::win32::TransferOutcome outcome = transfer->run(reads, 64, 500, 50, bytes, error);
+  check(buffer != nullptr && outcome == tw::win32::TransferOutcome::Done && bytes == 3 &&
+            error == 0 && std::memcmp(buffer, "\x01ok", 3) == 0,
+        "a waiting message is read into the transfer's own buffer");
+
   const bool prepared = transfer->prepare(64, 0) != nullptr;
-  const tw::win32::TransferOutcome outcome = transfer->run(reads, 64, 50, 50, bytes, error);
+  outcome = transfer->run(reads, 64, 50, 50, bytes, error);
   check(prepared && outcome == tw::win32::TransferOutcome::TimedOut && error == ERROR_SEM_TIMEOUT &&
             transfer->inFlight(),
         "a read whose cancel does not land times out and stays in flight");
@@ -383,6 +390,14 @@ void checkPendingTransferAtClose() {
     if (state != WAIT_FAILED) Sleep(10);
   }
   check(state == WAIT_FAILED, "the record is freed once the cancelled read lands");
+
+  // A transfer that cannot start fails with the Windows error of the call.
+  StubbornReads nowhere(INVALID_HANDLE_VALUE);
+  tw::win32::OverlappedTransfer failing;
+  failing.prepare(64, 0);
+  outcome = failing.run(nowhere, 64, 50, 50, bytes, error);
+  check(outcome == tw::win32::TransferOutcome::Failed && error == ERROR_INVALID_HANDLE,
+        "a failed start reports its Windows error", std::to_string(error));
   CloseHandle(server);
 }
 

@@ -127,7 +127,7 @@ class Win32UsbDevice : public UsbDevice {
                 std::uint32_t& transferred, std::uint32_t waitMs, std::uint32_t& error) override {
     transferred = 0;
     std::uint8_t* bounce = reads_.prepare(size, kCancelWaitMs);
-    if (bounce == nullptr) return notReady(error);
+    if (bounce == nullptr) return notReady(reads_, error);
     PipeTransfer transfer(winusb_.get(), pipeId, PipeTransfer::Direction::Read);
     DWORD bytes = 0;
     DWORD failure = 0;
@@ -146,7 +146,7 @@ class Win32UsbDevice : public UsbDevice {
                  std::uint32_t& transferred, std::uint32_t waitMs, std::uint32_t& error) override {
     transferred = 0;
     std::uint8_t* bounce = writes_.prepare(size, kCancelWaitMs);
-    if (bounce == nullptr) return notReady(error);
+    if (bounce == nullptr) return notReady(writes_, error);
     if (size > 0) std::memcpy(bounce, data, size);
     PipeTransfer transfer(winusb_.get(), pipeId, PipeTransfer::Direction::Write);
     DWORD bytes = 0;
@@ -191,8 +191,8 @@ class Win32UsbDevice : public UsbDevice {
     return false;
   }
   // No memory for the transfer, or the driver still holds an earlier one that was aborted.
-  bool notReady(std::uint32_t& error) const {
-    error = reads_.inFlight() || writes_.inFlight() ? ERROR_BUSY : ERROR_NOT_ENOUGH_MEMORY;
+  static bool notReady(const OverlappedTransfer& transfer, std::uint32_t& error) {
+    error = transfer.inFlight() ? ERROR_BUSY : ERROR_NOT_ENOUGH_MEMORY;
     return false;
   }
 
