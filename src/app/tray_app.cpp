@@ -115,12 +115,15 @@ TrayApp::Handshake TrayApp::handOver() {
 }
 
 void TrayApp::addIcon() {
-  ports_.tray.add(notifyData_);
-  iconShown_ = true;
+  iconWanted_ = true;
+  // A busy shell can time out an add that it still carries out; then the icon is there after all
+  // and only a modify reaches it.
+  iconShown_ = ports_.tray.add(notifyData_) || ports_.tray.modify(notifyData_);
 }
 
 void TrayApp::removeIcon() {
   if (iconShown_) ports_.tray.remove(notifyData_);
+  iconWanted_ = false;
   iconShown_ = false;
   lowBatteryNoticeShown_ = false;
 }

@@ -65,6 +65,10 @@ class TrayApp : public WindowHandler {
   KernelHandle singleInstanceMutex_ = 0;
   WindowId trayWindow_ = 0;
   NotifyIconRecord notifyData_;
+  // The tray means the icon to be in the notification area (added and not removed since)...
+  bool iconWanted_ = false;
+  // ...and the shell has taken it. At log-on the shell may not be up yet and refuse the add;
+  // then the icon stays wanted but not shown, and later polls and "TaskbarCreated" add it again.
   bool iconShown_ = false;
   std::uint32_t missedPolls_ = 0;
   bool lowBatteryNoticeShown_ = false;

@@ -57,7 +57,11 @@ void TrayApp::refreshTray() {
   }
   notifyData_.tip = cutToUtf16Units(
       formatText(kTextCapacity, "%s \xE2\x80\x94 %s", APP_NAME, statusLine().c_str()), kTipUnits);
-  if (iconShown_) ports_.tray.modify(notifyData_);
+  if (iconShown_ && !ports_.tray.modify(notifyData_)) {
+    // The shell lost the icon without a word (it tells of a restart with "TaskbarCreated", but
+    // not always in time): add it again.
+    iconShown_ = ports_.tray.add(notifyData_);
+  }
 
   if (!lowBattery) {
     lowBatteryNoticeShown_ = false;  // the spell is over
@@ -100,6 +104,7 @@ void TrayApp::showFirmwareNotice() {
   TrayNotice notice;
   if (!services_.firmware.takeNotice(notice)) return;
   if (!iconShown_) addIcon();  // a notice at log-on may arrive before any dongle did
+  if (!iconShown_) return;     // no shell to show it in
   ports_.tray.balloon(notifyData_, cutToUtf16Units(notice.title, kBalloonTitleUnits),
                       cutToUtf16Units(notice.text, kBalloonTextUnits),
                       notice.warning ? BalloonIcon::Warning : BalloonIcon::Info);

@@ -94,8 +94,9 @@ void TrayApp::onDestroy() {
 }
 
 void TrayApp::onTaskbarCreated() {
-  // Explorer restarted and forgot our icon; bring back only one that was showing.
-  if (!iconShown_) return;
+  // Explorer (re)started and has no icon of ours; bring back only one that ought to be showing,
+  // including one the shell refused before it was up.
+  if (!iconWanted_) return;
   iconShown_ = false;
   addIcon();
   refreshTray();
@@ -104,7 +105,9 @@ void TrayApp::onTaskbarCreated() {
 void TrayApp::onFirmwareMessage(WParam kind) {
   if (kind == FW_NOTICE) showFirmwareNotice();
   FirmwareService& firmware = services_.firmware;
-  if ((firmware.isFirmwareBusy() || firmware.isBoardInUpdateMode()) && !iconShown_) addIcon();
+  if (!iconShown_ && (iconWanted_ || firmware.isFirmwareBusy() || firmware.isBoardInUpdateMode())) {
+    addIcon();
+  }
   refreshTray();
 }
 
@@ -121,6 +124,7 @@ void TrayApp::pollStep() {
   }
   if (missedPolls_ < UINT32_MAX) ++missedPolls_;
   if (missedPolls_ <= kMissedPollsBeforeHiding || interactiveStart_) {
+    if (iconWanted_ && !iconShown_) addIcon();  // refused so far: try again
     refreshTray();
   } else {
     removeIcon();

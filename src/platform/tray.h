@@ -36,8 +36,10 @@ class TrayPort {
   virtual ~TrayPort() = default;
   // Loads icon resources 1, 2 and 3 at small-icon size.
   virtual void loadIcons() = 0;
-  virtual void add(const NotifyIconRecord& record) = 0;     // NIM_ADD
-  virtual void modify(const NotifyIconRecord& record) = 0;  // NIM_MODIFY
+  // NIM_ADD; false when the shell refuses it (not running yet, or it has the icon already).
+  virtual bool add(const NotifyIconRecord& record) = 0;
+  // NIM_MODIFY; false when the shell refuses it (for one, when it no longer has the icon).
+  virtual bool modify(const NotifyIconRecord& record) = 0;
   virtual void remove(const NotifyIconRecord& record) = 0;  // NIM_DELETE
   // NIM_MODIFY from a copy of the record carrying only NIF_INFO.
   virtual void balloon(const NotifyIconRecord& record, const std::string& title,

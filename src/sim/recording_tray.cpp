@@ -12,18 +12,27 @@ TrayEvent makeEvent(TrayEvent::Kind kind, const NotifyIconRecord& record) {
 
 }  // namespace
 
-void RecordingTray::record(TrayEvent event) {
+bool RecordingTray::record(TrayEvent event) {
   std::function<void(const TrayEvent&)> notify;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     switch (event.kind) {
       case TrayEvent::Kind::Add:
-        visible_ = true;
-        current_ = event.record;
+        // Like Shell_NotifyIconW: an icon id is added once; without a shell nothing is.
+        event.succeeded = shellRunning_ && !visible_;
+        if (event.succeeded) {
+          visible_ = true;
+          current_ = event.record;
+          if (lateAdds_ > 0) {
+            --lateAdds_;
+            event.succeeded = false;
+          }
+        }
         break;
       case TrayEvent::Kind::Modify:
-        // Like Shell_NotifyIconW: modifying an icon that isn't there changes nothing.
-        if (visible_) current_ = event.record;
+        // Modifying an icon that isn't there changes nothing and fails.
+        event.succeeded = shellRunning_ && visible_;
+        if (event.succeeded) current_ = event.record;
         break;
       case TrayEvent::Kind::Remove:
         visible_ = false;
@@ -35,14 +44,15 @@ void RecordingTray::record(TrayEvent event) {
     notify = listener;
   }
   if (notify) notify(event);
+  return event.succeeded;
 }
 
-void RecordingTray::add(const NotifyIconRecord& r) {
-  record(makeEvent(TrayEvent::Kind::Add, r));
+bool RecordingTray::add(const NotifyIconRecord& r) {
+  return record(makeEvent(TrayEvent::Kind::Add, r));
 }
 
-void RecordingTray::modify(const NotifyIconRecord& r) {
-  record(makeEvent(TrayEvent::Kind::Modify, r));
+bool RecordingTray::modify(const NotifyIconRecord& r) {
+  return record(makeEvent(TrayEvent::Kind::Modify, r));
 }
 
 void RecordingTray::remove(const NotifyIconRecord& r) {
@@ -90,6 +100,23 @@ void RecordingTray::clear() {
 bool RecordingTray::visible() {
   std::lock_guard<std::mutex> lock(mutex_);
   return visible_;
+}
+
+void RecordingTray::stopShell() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  shellRunning_ = false;
+  visible_ = false;
+}
+
+void RecordingTray::startShell() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  shellRunning_ = true;
+  visible_ = false;
+}
+
+void RecordingTray::lateAdds(int count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lateAdds_ = count;
 }
 
 NotifyIconRecord RecordingTray::current() {

@@ -116,6 +116,7 @@ TEST_F(TrayUiTest, LowBatteryWhileTheIconIsHiddenWaitsUntilItIsShown) {
 
 TEST_F(TrayUiTest, TaskbarCreatedReAddsAShownIcon) {
   runApp([&] {
+    tray.startShell();  // Explorer restarted without our icon
     tray.clear();
     send(app->taskbarCreatedMessage());
     ASSERT_FALSE(tray.events().empty());

@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/win32/overlapped_io.h"
 #include "platform/win32/utf16.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_desktop.h"
@@ -139,10 +141,20 @@ void checkWindowAndMessages() {
   record.window = window;
   record.callbackMessage = WM_APP + 1;
   record.tip = std::string(200, 'x');  // longer than the field: cut, never overflowed
-  tray.add(record);
-  tray.modify(record);
+  // The tray relies on the shell refusing a second add of the same icon and a modify of an icon
+  // it does not have.
+  const bool added = tray.add(record);
+  const bool addedTwice = tray.add(record);
+  const bool modified = tray.modify(record);
+  std::printf("info shell answers: add %d, add again %d, modify %d\n", added, addedTwice, modified);
   tray.balloon(record, std::string(100, 't'), std::string(400, 'b'), tw::BalloonIcon::Warning);
   tray.remove(record);
+  const bool modifiedGone = tray.modify(record);
+  check(!modifiedGone, "modify of a removed icon fails");
+  if (added) {
+    check(!addedTwice, "a second add of the same icon fails");
+    check(modified, "modify of a shown icon succeeds");
+  }
 
   check(loop.postMessage(window, kPosted, 7, -9), "post accepted");
   check(loop.setTimer(window, kQuitTimer, 50), "timer set");
@@ -313,6 +325,82 @@ void checkOverlappedIo() {
   CloseHandle(server.pipe);
 }
 
+// Reads on a pipe whose driver does not let go when asked: the cancel does nothing, so a read
+// that times out is still pending when its owner goes away.
+class StubbornReads : public tw::win32::OverlappedCalls {
+ public:
+  explicit StubbornReads(HANDLE file) : file_(file) {}
+  BOOL start(std::uint8_t* buffer, DWORD length, OVERLAPPED* record) override {
+    event = record->hEvent;
+    return ReadFile(file_, buffer, length, nullptr, record);
+  }
+  BOOL result(OVERLAPPED* record, DWORD& bytes) override {
+    return GetOverlappedResult(file_, record, &bytes, FALSE);
+  }
+  void cancel(OVERLAPPED*) override {}
+  HANDLE event = nullptr;
+
+ private:
+  HANDLE file_;
+};
+
+void checkPendingTransferAtClose() {
+  const wchar_t* name = L"\\\\.\\pipe\\tw-adapter-check-pending";
+  HANDLE server =
+      CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 4096, 4096, 0, nullptr);
+  HANDLE client = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+  if (server == INVALID_HANDLE_VALUE || client == INVALID_HANDLE_VALUE) {
+    check(false, "pending-transfer pipe");
+    return;
+  }
+  StubbornReads reads(client);
+  auto transfer = std::make_unique<tw::win32::OverlappedTransfer>();
+  DWORD bytes = 0;
+  DWORD error = 0;
+  PipeServer{server}.write("\x01ok", 3);
+  std::uint8_t* buffer = transfer->prepare(64, 0);
+  tw::win32::TransferOutcome outcome = transfer->run(reads, 64, 500, 50, bytes, error);
+  check(buffer != nullptr && outcome == tw::win32::TransferOutcome::Done && bytes == 3 &&
+            error == 0 && std::memcmp(buffer, "\x01ok", 3) == 0,
+        "a waiting message is read into the transfer's own buffer");
+
+  const bool prepared = transfer->prepare(64, 0) != nullptr;
+  outcome = transfer->run(reads, 64, 50, 50, bytes, error);
+  check(prepared && outcome == tw::win32::TransferOutcome::TimedOut && error == ERROR_SEM_TIMEOUT &&
+            transfer->inFlight(),
+        "a read whose cancel does not land times out and stays in flight");
+  ULONGLONG started = GetTickCount64();
+  check(transfer->prepare(64, 100) == nullptr, "the record is not reused while the driver has it");
+  ULONGLONG waited = GetTickCount64() - started;
+  check(waited < 1000, "that refusal waits only as long as asked", std::to_string(waited) + " ms");
+
+  started = GetTickCount64();
+  transfer.reset();
+  waited = GetTickCount64() - started;
+  check(waited < 100, "closing with a read still pending returns at once",
+        std::to_string(waited) + " ms");
+  // The transfer is gone, but its record now waits in the thread pool; closing the file cancels
+  // the read for good, and the record's event is closed once it has landed.
+  CloseHandle(client);
+  DWORD state = WAIT_OBJECT_0;
+  for (int i = 0; i < 200 && state != WAIT_FAILED; ++i) {
+    state = WaitForSingleObject(reads.event, 0);
+    if (state != WAIT_FAILED) Sleep(10);
+  }
+  check(state == WAIT_FAILED, "the record is freed once the cancelled read lands");
+
+  // A transfer that cannot start fails with the Windows error of the call.
+  StubbornReads nowhere(INVALID_HANDLE_VALUE);
+  tw::win32::OverlappedTransfer failing;
+  failing.prepare(64, 0);
+  outcome = failing.run(nowhere, 64, 50, 50, bytes, error);
+  check(outcome == tw::win32::TransferOutcome::Failed && error == ERROR_INVALID_HANDLE,
+        "a failed start reports its Windows error", std::to_string(error));
+  CloseHandle(server);
+}
+
 }  // namespace
 
 int wmain() {
@@ -322,6 +410,7 @@ int wmain() {
   checkMessageOnlyWindow();
   checkMutexAndWaits();
   checkOverlappedIo();
+  checkPendingTransferAtClose();
   std::printf("%d failed\n", failures);
   return failures == 0 ? 0 : 1;
 }

@@ -3,15 +3,26 @@
 
 #include <windows.h>
 #include <setupapi.h>
+#include <winusb.h>
 // The HID class driver headers of MinGW-w64 declare C functions without extern "C".
 extern "C" {
 #include <hidsdi.h>
 #include <hidpi.h>
 }
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 namespace tw::win32 {
+
+// A heap array for the adapters: null when memory runs out (that path is real), freed by its
+// owner.
+template <typename T>
+std::unique_ptr<T[]> allocateArray(std::size_t count) {
+  return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
+}
 
 // A kernel handle whose "none" value is INVALID_HANDLE_VALUE (files, devices) or null (events,
 // mutexes, processes); both count as empty.
@@ -26,6 +37,12 @@ class ScopedHandle {
   void reset(HANDLE h = nullptr) {
     if (valid()) CloseHandle(h_);
     h_ = h;
+  }
+  // Gives the handle up to another owner.
+  HANDLE release() {
+    HANDLE h = h_;
+    h_ = nullptr;
+    return h;
   }
 
  private:
@@ -45,6 +62,26 @@ class ScopedDevInfo {
 
  private:
   HDEVINFO h_;
+};
+
+class ScopedWinUsb {
+ public:
+  explicit ScopedWinUsb(WINUSB_INTERFACE_HANDLE h = nullptr) : h_(h) {}
+  ~ScopedWinUsb() {
+    if (h_ != nullptr) WinUsb_Free(h_);
+  }
+  ScopedWinUsb(const ScopedWinUsb&) = delete;
+  ScopedWinUsb& operator=(const ScopedWinUsb&) = delete;
+  bool valid() const { return h_ != nullptr; }
+  WINUSB_INTERFACE_HANDLE get() const { return h_; }
+  WINUSB_INTERFACE_HANDLE release() {
+    WINUSB_INTERFACE_HANDLE h = h_;
+    h_ = nullptr;
+    return h;
+  }
+
+ private:
+  WINUSB_INTERFACE_HANDLE h_;
 };
 
 class ScopedPreparsedData {

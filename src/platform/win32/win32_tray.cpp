@@ -21,12 +21,12 @@ NOTIFYICONDATAW iconData(const NotifyIconRecord& record, HICON icon) {
   return data;
 }
 
-void addIcon(NOTIFYICONDATAW& data) {
-  Shell_NotifyIconW(NIM_ADD, &data);
+bool addIcon(NOTIFYICONDATAW& data) {
+  return Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
 }
 
-void modifyIcon(NOTIFYICONDATAW& data) {
-  Shell_NotifyIconW(NIM_MODIFY, &data);
+bool modifyIcon(NOTIFYICONDATAW& data) {
+  return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
 void deleteIcon(NOTIFYICONDATAW& data) {
@@ -61,14 +61,14 @@ HICON Win32Tray::iconFor(int resource) const {
   return icons_[resource - 1].get();
 }
 
-void Win32Tray::add(const NotifyIconRecord& record) {
+bool Win32Tray::add(const NotifyIconRecord& record) {
   NOTIFYICONDATAW data = iconData(record, iconFor(record.iconResource));
-  addIcon(data);
+  return addIcon(data);
 }
 
-void Win32Tray::modify(const NotifyIconRecord& record) {
+bool Win32Tray::modify(const NotifyIconRecord& record) {
   NOTIFYICONDATAW data = iconData(record, iconFor(record.iconResource));
-  modifyIcon(data);
+  return modifyIcon(data);
 }
 
 void Win32Tray::remove(const NotifyIconRecord& record) {

@@ -13,8 +13,8 @@ class Win32Tray : public TrayPort {
   explicit Win32Tray(HINSTANCE instance) : instance_(instance) {}
 
   void loadIcons() override;
-  void add(const NotifyIconRecord& record) override;
-  void modify(const NotifyIconRecord& record) override;
+  bool add(const NotifyIconRecord& record) override;
+  bool modify(const NotifyIconRecord& record) override;
   void remove(const NotifyIconRecord& record) override;
   void balloon(const NotifyIconRecord& record, const std::string& title, const std::string& text,
                BalloonIcon icon) override;
