@@ -23,7 +23,6 @@ inline constexpr std::uint32_t FILE_ERROR_PATH_NOT_FOUND = 3;
 inline constexpr std::uint32_t FILE_ERROR_ACCESS_DENIED = 5;
 inline constexpr std::uint32_t FILE_ERROR_INVALID_HANDLE = 6;
 inline constexpr std::uint32_t FILE_ERROR_NOT_ENOUGH_MEMORY = 8;
-inline constexpr std::uint32_t FILE_ERROR_BAD_FORMAT = 11;
 inline constexpr std::uint32_t FILE_ERROR_NOT_SAME_DEVICE = 17;
 inline constexpr std::uint32_t FILE_ERROR_NOT_READY = 21;
 inline constexpr std::uint32_t FILE_ERROR_WRITE_FAULT = 29;

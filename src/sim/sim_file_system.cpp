@@ -712,7 +712,8 @@ bool SimFileSystem::fileVersion(const std::string& path, FileVersionParts& versi
                                 std::uint32_t& error) {
   std::string content;
   if (!readWhole(path, "fileVersion", content, error)) return false;
-  if (content.compare(0, 2, "MZ") != 0) return fail(error, FILE_ERROR_BAD_FORMAT);
+  // Windows finds no resources in a file that is not a program.
+  if (content.compare(0, 2, "MZ") != 0) return fail(error, FILE_ERROR_RESOURCE_DATA_NOT_FOUND);
   const std::string signature = [] {
     std::string bytes;
     putLittleEndian(bytes, kFixedFileInfoSignature);

@@ -108,6 +108,11 @@ void SimRegistry::allowMachineWrites(bool allowed) {
   machineWritable_ = allowed;
 }
 
+void SimRegistry::setExpander(std::function<std::string(const std::string&)> expand) {
+  std::lock_guard lock(mutex_);
+  expand_ = std::move(expand);
+}
+
 void SimRegistry::failCall(const std::string& operation, std::uint32_t error, std::uint32_t nth,
                            std::uint32_t count) {
   {
@@ -143,9 +148,17 @@ bool SimRegistry::readText(RegistryHive hive, const std::string& subkey, const s
   std::lock_guard lock(mutex_);
   const SimRegistryValue* found = find(keyId(hive, subkey), name, error);
   if (!found) return false;
-  if (found->type != SimValueType::Sz) return fail(error, REGISTRY_ERROR_UNSUPPORTED_TYPE);
-  if (!fits(found->data, maxBytes)) return fail(error, REGISTRY_ERROR_MORE_DATA);
-  value = found->data;
+  // RegGetValueW expands a REG_EXPAND_SZ value and then takes it for REG_SZ.
+  std::string text;
+  if (found->type == SimValueType::Sz) {
+    text = found->data;
+  } else if (found->type == SimValueType::ExpandSz) {
+    text = expand_ ? expand_(found->data) : found->data;
+  } else {
+    return fail(error, REGISTRY_ERROR_UNSUPPORTED_TYPE);
+  }
+  if (!fits(text, maxBytes)) return fail(error, REGISTRY_ERROR_MORE_DATA);
+  value = text;
   return true;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -40,6 +41,9 @@ class SimRegistry : public Registry {
                       const std::string& executable);
   void removeAssociation(const std::string& association, const std::string& verb);
   void allowMachineWrites(bool allowed);
+  // Expands the environment strings of REG_EXPAND_SZ values, which readText returns expanded as
+  // RegGetValueW does; without it they come back as stored.
+  void setExpander(std::function<std::string(const std::string&)> expand);
   // The `nth` call from now of `operation` (a method name of the port: "readText", "writeText",
   // "deleteValue") fails with `error`, for `count` calls.
   void failCall(const std::string& operation, std::uint32_t error, std::uint32_t nth = 1,
@@ -71,6 +75,7 @@ class SimRegistry : public Registry {
   std::map<KeyId, Key> keys_;
   std::map<std::string, std::string> associations_;
   bool machineWritable_ = false;
+  std::function<std::string(const std::string&)> expand_;
   FaultPlan faults_;
   std::map<std::string, std::uint32_t> faultErrors_;
 };

@@ -128,6 +128,12 @@ inline void checkFiles(FileSystem& files, const std::string& base, const Check& 
     readAll(files, part, 100, ok, error);
     check(!ok && error == FILE_ERROR_SHARING_VIOLATION, "reading an open file is refused",
           describe(ok, error));
+    ok = files.deleteFile(part, error);
+    check(!ok && error == FILE_ERROR_SHARING_VIOLATION, "deleting an open file is refused",
+          describe(ok, error));
+    ok = files.renameOver(part, a + "\\moved", error);
+    check(!ok && error == FILE_ERROR_SHARING_VIOLATION, "renaming an open file is refused",
+          describe(ok, error));
     ok = writer->close(error);
     check(ok, "close", describe(ok, error));
     error = 0;
@@ -172,7 +178,7 @@ inline void checkFiles(FileSystem& files, const std::string& base, const Check& 
   std::set<std::pair<std::string, bool>> seen;
   for (const FolderEntry& e : entries) seen.insert({e.name, e.directory});
   const std::set<std::pair<std::string, bool>> expected = {
-      {".", true},         {"..", true},        {"b", true},        {"one.txt", false},
+      {".", true},        {"..", true},         {"b", true},        {"one.txt", false},
       {"two.uf2", false}, {"three.exe", false}, {"four.exe", false}};
   std::string names;
   for (const auto& [name, directory] : seen) names += name + (directory ? "\\ " : " ");
@@ -195,8 +201,9 @@ inline void checkFiles(FileSystem& files, const std::string& base, const Check& 
   check(!ok && error == FILE_ERROR_FILE_NOT_FOUND, "deleteFile of a missing file",
         describe(ok, error));
   ok = files.deleteFile(a + "\\b", error);
-  check(!ok && error == FILE_ERROR_ACCESS_DENIED && files.pathKind(a + "\\b") == PathKind::Directory,
-        "deleteFile of a folder", describe(ok, error));
+  check(
+      !ok && error == FILE_ERROR_ACCESS_DENIED && files.pathKind(a + "\\b") == PathKind::Directory,
+      "deleteFile of a folder", describe(ok, error));
 
   FileVersionParts version;
   ok = files.fileVersion(cached, version, error);
@@ -214,9 +221,9 @@ inline void checkFiles(FileSystem& files, const std::string& base, const Check& 
         "tempPath without room gives the size needed", std::to_string(needed));
   std::string local;
   ok = files.localAppDataFolder(local, error);
-  check(ok && !local.empty() && local.back() != '\\' &&
-            files.pathKind(local) == PathKind::Directory,
-        "localAppDataFolder", describe(ok, error) + ": " + local);
+  check(
+      ok && !local.empty() && local.back() != '\\' && files.pathKind(local) == PathKind::Directory,
+      "localAppDataFolder", describe(ok, error) + ": " + local);
   // 2020-01-01 as a FILETIME: any clock of this program's lifetime is later.
   check(files.systemTimeNow() > 132223104000000000ull, "systemTimeNow is a FILETIME", "");
 
@@ -224,7 +231,8 @@ inline void checkFiles(FileSystem& files, const std::string& base, const Check& 
   const std::uint32_t first = files.addErrorMode(flags);
   const std::uint32_t second = files.addErrorMode(0);
   check((second & flags) == flags && (second & ~flags) == (first & ~flags),
-        "addErrorMode adds its flags to the mode", std::to_string(first) + " " + std::to_string(second));
+        "addErrorMode adds its flags to the mode",
+        std::to_string(first) + " " + std::to_string(second));
 }
 
 // `key` is a key under HKEY_CURRENT_USER that the checks may fill; its value "Number" must be a
