@@ -5,7 +5,7 @@ tw_subsystem(tw_win32 platform/win32 DEPENDS tw_ports)
 target_compile_definitions(tw_win32 PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
   _WIN32_WINNT=0x0A00)
 target_link_libraries(tw_win32 PUBLIC setupapi hid user32 gdi32 shell32 advapi32 ws2_32 winhttp
-  bcrypt cfgmgr32 winusb shlwapi version ole32)
+  bcrypt cfgmgr32 winusb shlwapi version ole32 uuid)
 
 # tw_windows_program(<target> <version text>): one build of the program. The test build adds a
 # second one with a newer version, to exercise the hand-over between running instances.

@@ -25,8 +25,8 @@
 #include "sim/recording_tray.h"
 #include "sim/sim_desktop.h"
 #include "sim/sim_desktop_shell.h"
-#include "sim/sim_file_lookup.h"
-#include "sim/sim_registry_lookup.h"
+#include "sim/sim_file_system.h"
+#include "sim/sim_registry.h"
 #include "sim/world.h"
 
 #ifndef TW_VERSION_TEXT
@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
   // No browser is registered on the simulated desktop: the panel's address goes to the default
   // handler, which the console shows.
   tw::sim::SimDesktopShell shell;
-  tw::sim::SimRegistryLookup registry;
-  tw::sim::SimFileLookup files;
+  tw::sim::SimRegistry registry;
+  tw::sim::SimFileSystem files(clock);
   shell.setLaunchObserver([&console](const tw::sim::ShellLaunch& launch) {
     console.printLine("[browser] " + launch.file +
                       (launch.parameters.empty() ? "" : " " + launch.parameters));

@@ -15,10 +15,10 @@
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_desktop.h"
 #include "platform/win32/win32_desktop_shell.h"
-#include "platform/win32/win32_file_lookup.h"
+#include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_hid.h"
 #include "platform/win32/win32_message_loop.h"
-#include "platform/win32/win32_registry_lookup.h"
+#include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_resources.h"
 #include "platform/win32/win32_tray.h"
 #include "platform/win32/winsock_sockets.h"
@@ -40,8 +40,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                              tw::assets::panelPageAsset());
 
   tw::win32::Win32DesktopShell shell;
-  tw::win32::Win32RegistryLookup registry;
-  tw::win32::Win32FileLookup files;
+  tw::win32::Win32Registry registry;
+  tw::win32::Win32FileSystem files;
   tw::ControlPanelLauncher launcher(tw::PanelLauncherPorts{shell, registry, files, desktop}, server,
                                     tw::PanelLauncherConfig{tw::UpdateHost});
   tw::NoStartWithWindows startWithWindows;

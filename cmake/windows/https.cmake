@@ -14,6 +14,7 @@ add_executable(https_probe
   ${PROJECT_SOURCE_DIR}/src/firmware/https_get.cpp
   ${PROJECT_SOURCE_DIR}/src/common/text.cpp
   ${PROJECT_SOURCE_DIR}/src/platform/win32/winhttp_https.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/win32/utf16.cpp
   ${TW_HTTPS_PROBE_HOST})
 target_include_directories(https_probe PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_definitions(https_probe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX

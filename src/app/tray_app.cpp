@@ -28,7 +28,7 @@ int TrayApp::run() {
 
   bool alreadyExisted = false;
   singleInstanceMutex_ = ports_.desktop.createOwnedMutex(SINGLE_INSTANCE_MUTEX, alreadyExisted);
-  if (singleInstanceMutex_ != 0 && alreadyExisted && singleInstanceHandshake() == Handshake::Exit) {
+  if (singleInstanceMutex_ && alreadyExisted && singleInstanceHandshake() == Handshake::Exit) {
     return 0;
   }
 
@@ -60,7 +60,7 @@ int TrayApp::run() {
   ports_.loop.run();
 
   services_.firmware.firmwareStop();
-  if (singleInstanceMutex_ != 0) ports_.desktop.closeHandle(singleInstanceMutex_);
+  singleInstanceMutex_.reset();
   return 0;
 }
 
@@ -86,14 +86,14 @@ TrayApp::Handshake TrayApp::singleInstanceHandshake() {
   // The running copy is older: ask it to quit (it may ask its user first) and take its place.
   std::uint32_t processId = desktop.windowProcessId(running);
   if (processId == 0) return handOver();
-  KernelHandle process = desktop.openProcessForWaiting(processId);
-  if (process == 0) return handOver();
+  std::unique_ptr<ProcessHandle> process = desktop.openProcessForWaiting(processId);
+  if (!process) return handOver();
   desktop.postMessageTo(running, msg::COMMAND, ID_QUIT, 0);
-  WaitOutcome exited = desktop.waitForProcess(process, kOldInstanceExitTimeoutMs);
-  desktop.closeHandle(process);
+  WaitOutcome exited = process->wait(kOldInstanceExitTimeoutMs);
+  process.reset();
   if (exited != WaitOutcome::Signalled) return handOver();
 
-  WaitOutcome taken = desktop.waitForMutex(singleInstanceMutex_, kMutexTakeOverTimeoutMs);
+  WaitOutcome taken = singleInstanceMutex_->wait(kMutexTakeOverTimeoutMs);
   if (taken == WaitOutcome::Signalled || taken == WaitOutcome::Abandoned) {
     return Handshake::BecomePrimary;
   }
@@ -109,8 +109,7 @@ TrayApp::Handshake TrayApp::handOver() {
     if (processId != 0) desktop.allowSetForegroundWindow(processId);
     desktop.postMessageTo(running, msg::COMMAND, ID_OPEN_PANEL, 0);
   }
-  desktop.closeHandle(singleInstanceMutex_);
-  singleInstanceMutex_ = 0;
+  singleInstanceMutex_.reset();
   return Handshake::Exit;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/tray_app.h"
@@ -62,7 +63,7 @@ class TrayApp : public WindowHandler {
   std::uint32_t versionMessage_ = 0;
   std::uint32_t taskbarCreatedMessage_ = 0;
   std::uint32_t ownVersionNumber_ = 0;
-  KernelHandle singleInstanceMutex_ = 0;
+  std::unique_ptr<NamedMutex> singleInstanceMutex_;
   WindowId trayWindow_ = 0;
   NotifyIconRecord notifyData_;
   // The tray means the icon to be in the notification area (added and not removed since)...

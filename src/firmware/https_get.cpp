@@ -39,10 +39,6 @@ class Failure {
   std::size_t capacity_;
 };
 
-std::u16string asciiToUtf16(std::string_view text) {
-  return std::u16string(text.begin(), text.end());
-}
-
 // The Content-Length as a number, or kNoLength when the header is missing or not a number.
 std::uint64_t parseContentLength(const std::string& text) {
   std::size_t at = 0, end = text.size();
@@ -65,7 +61,7 @@ bool stopping(const std::atomic<bool>* stopFlag) {
 
 }  // namespace
 
-int httpsGet(HttpsPort& port, const std::atomic<bool>* stopFlag, std::u16string_view path,
+int httpsGet(HttpsPort& port, const std::atomic<bool>* stopFlag, std::string_view path,
              std::size_t maxBytes, FetchedBytes& outData, std::size_t& outLength,
              const HttpsProgress& progress, char* error, std::size_t errorCapacity) {
   Failure fail(error, errorCapacity);
@@ -73,10 +69,9 @@ int httpsGet(HttpsPort& port, const std::atomic<bool>* stopFlag, std::u16string_
   outLength = 0;
 
   std::uint32_t code = 0;
-  const std::u16string agent = asciiToUtf16(HTTPS_USER_AGENT);
-  std::unique_ptr<HttpsSession> session = port.open(agent, HttpsProxy::Automatic, code);
+  std::unique_ptr<HttpsSession> session = port.open(HTTPS_USER_AGENT, HttpsProxy::Automatic, code);
   // Older systems refuse automatic proxy discovery; the configured proxy still works there.
-  if (!session) session = port.open(agent, HttpsProxy::Default, code);
+  if (!session) session = port.open(HTTPS_USER_AGENT, HttpsProxy::Default, code);
   if (!session)
     return fail(formatText(HTTPS_ERROR_CAPACITY, "couldn't start a web request (error %lu)",
                            static_cast<unsigned long>(code)));
@@ -88,8 +83,7 @@ int httpsGet(HttpsPort& port, const std::atomic<bool>* stopFlag, std::u16string_
   timeouts.receiveMs = 20000;
   session->setTimeouts(timeouts);
 
-  std::unique_ptr<HttpsConnection> connection =
-      session->connect(asciiToUtf16(UpdateHost), 443, code);
+  std::unique_ptr<HttpsConnection> connection = session->connect(UpdateHost, 443, code);
   if (!connection)
     return fail(formatText(HTTPS_ERROR_CAPACITY, "couldn't reach %s (error %lu)", UpdateHost,
                            static_cast<unsigned long>(code)));
@@ -103,7 +97,7 @@ int httpsGet(HttpsPort& port, const std::atomic<bool>* stopFlag, std::u16string_
     return fail(formatText(HTTPS_ERROR_CAPACITY, "couldn't reach %s (error %lu)", UpdateHost,
                            static_cast<unsigned long>(code)));
 
-  if (!request->send(u"Cache-Control: no-cache\r\n", code) || !request->receiveResponse(code)) {
+  if (!request->send("Cache-Control: no-cache\r\n", code) || !request->receiveResponse(code)) {
     switch (code) {
       case HTTPS_ERROR_TIMEOUT:
         return fail(formatText(HTTPS_ERROR_CAPACITY, "%s didn't answer in time", UpdateHost));

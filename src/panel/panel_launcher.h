@@ -10,15 +10,15 @@
 #include "panel/panel_service.h"
 #include "platform/desktop.h"
 #include "platform/desktop_shell.h"
-#include "platform/file_lookup.h"
-#include "platform/registry_lookup.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
 
 namespace tw {
 
 struct PanelLauncherPorts {
   DesktopShell& shell;
-  RegistryLookup& registry;
-  FileLookup& files;
+  Registry& registry;
+  FileSystem& files;
   Desktop& desktop;  // message boxes
 };
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/window_messages.h"
@@ -14,10 +15,24 @@ enum class MessageBoxIcon { Information, Warning, Error };
 enum class MessageBoxButtons { Ok, YesNoDefaultNo };
 enum class MessageBoxAnswer { Ok, Yes, No, Failed };
 
-// Opaque kernel object handle; 0 means none.
-using KernelHandle = std::uintptr_t;
-
 enum class WaitOutcome { Signalled, Abandoned, TimedOut, Failed };
+
+// A named mutex this process created (or opened). Destroying it closes the handle. Ownership
+// belongs to the thread that took it; a thread that ends still owning it leaves it abandoned.
+class NamedMutex {
+ public:
+  virtual ~NamedMutex() = default;
+  // WaitForSingleObject: takes ownership when it is free (again, for its owner).
+  virtual WaitOutcome wait(std::uint32_t timeoutMs) = 0;
+};
+
+// Another process, opened only to wait for its end. Destroying it closes the handle.
+class ProcessHandle {
+ public:
+  virtual ~ProcessHandle() = default;
+  // WaitForSingleObject: Signalled once the process has ended.
+  virtual WaitOutcome wait(std::uint32_t timeoutMs) = 0;
+};
 
 class Desktop {
  public:
@@ -27,11 +42,10 @@ class Desktop {
   virtual MessageBoxAnswer messageBox(const std::string& text, const std::string& caption,
                                       MessageBoxIcon icon, MessageBoxButtons buttons) = 0;
 
-  // CreateMutexW, initially owned. Returns 0 when the call fails; `alreadyExisted` reports
-  // ERROR_ALREADY_EXISTS.
-  virtual KernelHandle createOwnedMutex(const std::string& name, bool& alreadyExisted) = 0;
-  virtual WaitOutcome waitForMutex(KernelHandle mutex, std::uint32_t timeoutMs) = 0;
-  virtual void closeHandle(KernelHandle handle) = 0;
+  // CreateMutexW, initially owned. nullptr when the call fails; `alreadyExisted` reports
+  // ERROR_ALREADY_EXISTS (the mutex is then opened, not owned).
+  virtual std::unique_ptr<NamedMutex> createOwnedMutex(const std::string& name,
+                                                       bool& alreadyExisted) = 0;
 
   // FindWindowW by class, and FindWindowExW among message-only windows by class.
   virtual WindowId findWindowByClass(const std::string& className) = 0;
@@ -44,10 +58,8 @@ class Desktop {
                              LParam lParam) = 0;
   // GetWindowThreadProcessId; 0 when unknown.
   virtual std::uint32_t windowProcessId(WindowId window) = 0;
-  // OpenProcess with SYNCHRONIZE only; 0 on failure.
-  virtual KernelHandle openProcessForWaiting(std::uint32_t processId) = 0;
-  // WaitForSingleObject on a process handle.
-  virtual WaitOutcome waitForProcess(KernelHandle process, std::uint32_t timeoutMs) = 0;
+  // OpenProcess with SYNCHRONIZE only; nullptr on failure.
+  virtual std::unique_ptr<ProcessHandle> openProcessForWaiting(std::uint32_t processId) = 0;
   virtual void allowSetForegroundWindow(std::uint32_t processId) = 0;
 };
 

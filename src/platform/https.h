@@ -1,6 +1,7 @@
 // HTTPS: one GET at a time, step by step as WinHTTP takes it (session, connection, request, send,
-// response, headers, read loop). Failures carry the Windows error number; the system turns them
-// into words. Windows: WinHTTP. Linux: the simulated update host.
+// response, headers, read loop). Texts (user agent, host, path, header lines) are UTF-8; only the
+// adapter speaks UTF-16. Failures carry the Windows error number; the system turns them into
+// words. Windows: WinHTTP. Linux: the simulated update host.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +40,7 @@ class HttpsRequest {
  public:
   virtual ~HttpsRequest() = default;
   // Sends the request with the extra header lines and no body.
-  virtual bool send(std::u16string_view headers, std::uint32_t& error) = 0;
+  virtual bool send(std::string_view headers, std::uint32_t& error) = 0;
   virtual bool receiveResponse(std::uint32_t& error) = 0;
   // The numeric status; false when it cannot be had.
   virtual bool statusCode(std::uint32_t& status) = 0;
@@ -56,7 +57,7 @@ class HttpsConnection {
   virtual ~HttpsConnection() = default;
   // Opens a GET request for `path` and applies the options; nullptr with the Windows error when
   // that fails.
-  virtual std::unique_ptr<HttpsRequest> openGet(std::u16string_view path,
+  virtual std::unique_ptr<HttpsRequest> openGet(std::string_view path,
                                                 const HttpsRequestOptions& options,
                                                 std::uint32_t& error) = 0;
 };
@@ -66,7 +67,7 @@ class HttpsSession {
  public:
   virtual ~HttpsSession() = default;
   virtual bool setTimeouts(const HttpsTimeouts& timeouts) = 0;
-  virtual std::unique_ptr<HttpsConnection> connect(std::u16string_view host, std::uint16_t port,
+  virtual std::unique_ptr<HttpsConnection> connect(std::string_view host, std::uint16_t port,
                                                    std::uint32_t& error) = 0;
 };
 
@@ -74,7 +75,7 @@ class HttpsPort {
  public:
   virtual ~HttpsPort() = default;
   // nullptr with the Windows error when the session cannot be opened.
-  virtual std::unique_ptr<HttpsSession> open(std::u16string_view userAgent, HttpsProxy proxy,
+  virtual std::unique_ptr<HttpsSession> open(std::string_view userAgent, HttpsProxy proxy,
                                              std::uint32_t& error) = 0;
 };
 

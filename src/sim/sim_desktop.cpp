@@ -1,7 +1,5 @@
 #include "sim/sim_desktop.h"
 
-#include <algorithm>
-
 namespace tw::sim {
 namespace {
 
@@ -9,6 +7,32 @@ constexpr std::uint32_t kCommandMessage = 0x0111;  // WM_COMMAND
 constexpr WParam kQuitCommand = 1005;
 
 }  // namespace
+
+class SimDesktop::SimMutex : public NamedMutex {
+ public:
+  explicit SimMutex(SimDesktop& desktop) : desktop_(desktop) {}
+  ~SimMutex() override {
+    std::lock_guard<std::mutex> lock(desktop_.mutex_);
+    --desktop_.openHandles_;
+  }
+  WaitOutcome wait(std::uint32_t timeoutMs) override { return desktop_.waitForMutex(timeoutMs); }
+
+ private:
+  SimDesktop& desktop_;
+};
+
+class SimDesktop::SimProcess : public ProcessHandle {
+ public:
+  explicit SimProcess(SimDesktop& desktop) : desktop_(desktop) {}
+  ~SimProcess() override {
+    std::lock_guard<std::mutex> lock(desktop_.mutex_);
+    --desktop_.openHandles_;
+  }
+  WaitOutcome wait(std::uint32_t timeoutMs) override { return desktop_.waitForProcess(timeoutMs); }
+
+ private:
+  SimDesktop& desktop_;
+};
 
 void SimDesktop::answerNextMessageBox(MessageBoxAnswer answer) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -32,7 +56,7 @@ std::vector<std::uint32_t> SimDesktop::foregroundAllowed() {
 
 int SimDesktop::openHandles() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int>(open_.size());
+  return openHandles_;
 }
 
 MessageBoxAnswer SimDesktop::messageBox(const std::string& text, const std::string& caption,
@@ -56,34 +80,22 @@ MessageBoxAnswer SimDesktop::messageBox(const std::string& text, const std::stri
   return answer;
 }
 
-KernelHandle SimDesktop::newHandle() {
-  KernelHandle handle = nextHandle_;
-  nextHandle_ += 4;
-  open_.push_back(handle);
-  return handle;
-}
-
-KernelHandle SimDesktop::createOwnedMutex(const std::string&, bool& alreadyExisted) {
+std::unique_ptr<NamedMutex> SimDesktop::createOwnedMutex(const std::string&, bool& alreadyExisted) {
   std::lock_guard<std::mutex> lock(mutex_);
   alreadyExisted = false;
-  if (mutexCreationFails) return 0;
+  if (mutexCreationFails) return nullptr;
   alreadyExisted = otherRunning();
-  return newHandle();
+  ++openHandles_;
+  return std::make_unique<SimMutex>(*this);
 }
 
-WaitOutcome SimDesktop::waitForMutex(KernelHandle, std::uint32_t timeoutMs) {
+WaitOutcome SimDesktop::waitForMutex(std::uint32_t timeoutMs) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!otherRunning()) return WaitOutcome::Abandoned;  // its owner ended without releasing it
   }
   clock_.sleepMs(timeoutMs);
   return WaitOutcome::TimedOut;
-}
-
-void SimDesktop::closeHandle(KernelHandle handle) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = std::find(open_.begin(), open_.end(), handle);
-  if (it != open_.end()) open_.erase(it);
 }
 
 WindowId SimDesktop::findWindowByClass(const std::string&) {
@@ -129,13 +141,14 @@ std::uint32_t SimDesktop::windowProcessId(WindowId window) {
   return other->processId;
 }
 
-KernelHandle SimDesktop::openProcessForWaiting(std::uint32_t processId) {
+std::unique_ptr<ProcessHandle> SimDesktop::openProcessForWaiting(std::uint32_t processId) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!other || other->processId != processId || other->processOpenFails) return 0;
-  return newHandle();
+  if (!other || other->processId != processId || other->processOpenFails) return nullptr;
+  ++openHandles_;
+  return std::make_unique<SimProcess>(*this);
 }
 
-WaitOutcome SimDesktop::waitForProcess(KernelHandle, std::uint32_t timeoutMs) {
+WaitOutcome SimDesktop::waitForProcess(std::uint32_t timeoutMs) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!otherRunning()) return WaitOutcome::Signalled;

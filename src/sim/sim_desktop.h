@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,26 +59,29 @@ class SimDesktop : public Desktop {
   std::vector<PostedMessage> posted();
   std::vector<ShownMessageBox> messageBoxes();
   std::vector<std::uint32_t> foregroundAllowed();
+  // Mutex and process objects handed out and not yet destroyed.
   int openHandles();
 
   MessageBoxAnswer messageBox(const std::string& text, const std::string& caption,
                               MessageBoxIcon icon, MessageBoxButtons buttons) override;
-  KernelHandle createOwnedMutex(const std::string& name, bool& alreadyExisted) override;
-  WaitOutcome waitForMutex(KernelHandle mutex, std::uint32_t timeoutMs) override;
-  void closeHandle(KernelHandle handle) override;
+  std::unique_ptr<NamedMutex> createOwnedMutex(const std::string& name,
+                                               bool& alreadyExisted) override;
   WindowId findWindowByClass(const std::string& className) override;
   WindowId findMessageOnlyWindowByClass(const std::string& className) override;
   bool sendMessageWithTimeout(WindowId window, std::uint32_t message, WParam wParam, LParam lParam,
                               std::uint32_t timeoutMs, std::uintptr_t& result) override;
   bool postMessageTo(WindowId window, std::uint32_t message, WParam wParam, LParam lParam) override;
   std::uint32_t windowProcessId(WindowId window) override;
-  KernelHandle openProcessForWaiting(std::uint32_t processId) override;
-  WaitOutcome waitForProcess(KernelHandle process, std::uint32_t timeoutMs) override;
+  std::unique_ptr<ProcessHandle> openProcessForWaiting(std::uint32_t processId) override;
   void allowSetForegroundWindow(std::uint32_t processId) override;
 
  private:
+  class SimMutex;
+  class SimProcess;
   bool otherRunning() const { return other && !other->exited; }
-  KernelHandle newHandle();
+  // The waits of the mutex and process objects, which must not outlive the desktop.
+  WaitOutcome waitForMutex(std::uint32_t timeoutMs);
+  WaitOutcome waitForProcess(std::uint32_t timeoutMs);
 
   Clock& clock_;
   std::mutex mutex_;
@@ -85,8 +89,7 @@ class SimDesktop : public Desktop {
   std::vector<PostedMessage> posted_;
   std::vector<ShownMessageBox> boxes_;
   std::vector<std::uint32_t> foreground_;
-  std::vector<KernelHandle> open_;
-  KernelHandle nextHandle_ = 0x100;
+  int openHandles_ = 0;
 };
 
 }  // namespace tw::sim

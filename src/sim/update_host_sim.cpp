@@ -12,12 +12,6 @@ constexpr std::uint32_t kInvalidServerResponse = 12152;
 constexpr std::uint32_t kRedirectFailed = 12156;
 constexpr std::uint32_t kDefaultChunk = 8192;
 
-std::string narrow(std::u16string_view text) {
-  std::string out;
-  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
 bool isRedirect(std::uint32_t status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -72,9 +66,9 @@ class SimRequest : public HttpsRequest, SimHandle {
         path_(std::move(path)),
         options_(options) {}
 
-  bool send(std::u16string_view headers, std::uint32_t& error) override {
+  bool send(std::string_view headers, std::uint32_t& error) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    host_->record_.headers = std::u16string(headers);
+    host_->record_.headers = std::string(headers);
     if (host_->faults_.send != 0) return failWith(error, host_->faults_.send);
     if (hostName_ != host_->hostName_) return failWith(error, HTTPS_ERROR_NAME_NOT_RESOLVED);
     if (port_ != 443) return failWith(error, HTTPS_ERROR_CANNOT_CONNECT);
@@ -177,12 +171,11 @@ class SimConnection : public HttpsConnection, SimHandle {
                 std::uint16_t port)
       : SimHandle(host, mutex, counter), hostName_(std::move(hostName)), port_(port) {}
 
-  std::unique_ptr<HttpsRequest> openGet(std::u16string_view path,
-                                        const HttpsRequestOptions& options,
+  std::unique_ptr<HttpsRequest> openGet(std::string_view path, const HttpsRequestOptions& options,
                                         std::uint32_t& error) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      host_->record_.path = std::u16string(path);
+      host_->record_.path = std::string(path);
       host_->record_.options = options;
       if (host_->faults_.openRequest != 0) {
         error = host_->faults_.openRequest;
@@ -190,7 +183,7 @@ class SimConnection : public HttpsConnection, SimHandle {
       }
     }
     return std::make_unique<SimRequest>(host_, mutex_, host_->openHandles_, hostName_, port_,
-                                        narrow(path), options);
+                                        std::string(path), options);
   }
 
  private:
@@ -209,18 +202,19 @@ class SimSession : public HttpsSession, SimHandle {
     return true;
   }
 
-  std::unique_ptr<HttpsConnection> connect(std::u16string_view host, std::uint16_t port,
+  std::unique_ptr<HttpsConnection> connect(std::string_view host, std::uint16_t port,
                                            std::uint32_t& error) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      host_->record_.host = std::u16string(host);
+      host_->record_.host = std::string(host);
       host_->record_.port = port;
       if (host_->faults_.connect != 0) {
         error = host_->faults_.connect;
         return nullptr;
       }
     }
-    return std::make_unique<SimConnection>(host_, mutex_, host_->openHandles_, narrow(host), port);
+    return std::make_unique<SimConnection>(host_, mutex_, host_->openHandles_, std::string(host),
+                                           port);
   }
 };
 
@@ -264,13 +258,13 @@ int SimUpdateHost::openHandles() const {
   return openHandles_;
 }
 
-std::unique_ptr<HttpsSession> SimUpdateHost::open(std::u16string_view userAgent, HttpsProxy proxy,
+std::unique_ptr<HttpsSession> SimUpdateHost::open(std::string_view userAgent, HttpsProxy proxy,
                                                   std::uint32_t& error) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (record_.proxies.empty() || proxy == HttpsProxy::Automatic) record_ = SimHttpsRecord{};
     record_.proxies.push_back(proxy);
-    record_.userAgent = std::u16string(userAgent);
+    record_.userAgent = std::string(userAgent);
     const std::uint32_t fault =
         proxy == HttpsProxy::Automatic ? faults_.openAutomatic : faults_.openDefault;
     if (fault != 0) {

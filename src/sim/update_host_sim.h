@@ -58,13 +58,13 @@ struct SimBuild {
 // What the host saw of the last GET.
 struct SimHttpsRecord {
   std::vector<HttpsProxy> proxies;  // sessions asked for, in order
-  std::u16string userAgent;
+  std::string userAgent;
   HttpsTimeouts timeouts;
-  std::u16string host;
+  std::string host;
   std::uint16_t port = 0;
-  std::u16string path;
+  std::string path;
   HttpsRequestOptions options;
-  std::u16string headers;
+  std::string headers;
   std::vector<std::string> pathsServed;  // including redirect hops that were followed
 };
 
@@ -89,7 +89,7 @@ class SimUpdateHost : public HttpsPort {
   static std::string releaseListJson(const std::string& latest,
                                      const std::vector<SimBuild>& builds);
 
-  std::unique_ptr<HttpsSession> open(std::u16string_view userAgent, HttpsProxy proxy,
+  std::unique_ptr<HttpsSession> open(std::string_view userAgent, HttpsProxy proxy,
                                      std::uint32_t& error) override;
 
  private:

@@ -27,7 +27,7 @@ struct Fetch {
 
 class HttpsGetTest : public ::testing::Test {
  protected:
-  Fetch get(const std::u16string& path = u"/firmware/manifest.json", std::size_t max = 262144,
+  Fetch get(const std::string& path = "/firmware/manifest.json", std::size_t max = 262144,
             bool withProgress = true) {
     Fetch f;
     FetchedBytes data;
@@ -67,7 +67,7 @@ TEST_F(HttpsGetTest, FetchesABodyWithTheAgreedOptions) {
   EXPECT_EQ(f.body, "{\"builds\":[]}");
   EXPECT_EQ(f.error, "");
   sim::SimHttpsRecord seen = host.record();
-  EXPECT_EQ(seen.userAgent, u"TarnwickBridge/1.2.0");
+  EXPECT_EQ(seen.userAgent, "TarnwickBridge/1.2.0");
   ASSERT_EQ(seen.proxies.size(), 1u);
   EXPECT_EQ(seen.proxies[0], HttpsProxy::Automatic);
   EXPECT_EQ(seen.timeouts.resolveMs, 10000);
@@ -78,7 +78,7 @@ TEST_F(HttpsGetTest, FetchesABodyWithTheAgreedOptions) {
   EXPECT_TRUE(seen.options.secure);
   EXPECT_TRUE(seen.options.refresh);
   EXPECT_TRUE(seen.options.disableRedirects);
-  EXPECT_EQ(seen.headers, u"Cache-Control: no-cache\r\n");
+  EXPECT_EQ(seen.headers, "Cache-Control: no-cache\r\n");
 }
 
 TEST_F(HttpsGetTest, LargeBodiesArriveWholeThroughTheGrowingBuffer) {
@@ -88,7 +88,7 @@ TEST_F(HttpsGetTest, LargeBodiesArriveWholeThroughTheGrowingBuffer) {
   r.body = body;
   r.chunkBytes = 7001;  // an odd size, so buffer growth happens mid-read
   respond(r, "/firmware/a.uf2");
-  Fetch f = get(u"/firmware/a.uf2", 16777216);
+  Fetch f = get("/firmware/a.uf2", 16777216);
   ASSERT_EQ(f.ok, 1) << f.error;
   EXPECT_EQ(f.body, body);
   ASSERT_FALSE(f.progress.empty());
@@ -101,8 +101,8 @@ TEST_F(HttpsGetTest, BodyOfExactlyTheMaximumFitsInABufferOfThatSize) {
   SimResponse r;
   r.body = std::string(100000, 'x');
   respond(r);
-  EXPECT_EQ(get(u"/firmware/manifest.json", 100000).ok, 1);
-  EXPECT_EQ(get(u"/firmware/manifest.json", 99999).error,
+  EXPECT_EQ(get("/firmware/manifest.json", 100000).ok, 1);
+  EXPECT_EQ(get("/firmware/manifest.json", 99999).error,
             "the download is bigger than it should be");
 }
 
@@ -156,7 +156,7 @@ TEST_F(HttpsGetTest, OtherHostNamesDoNotResolve) {
   FetchedBytes data;
   std::size_t length = 0;
   char error[200];
-  EXPECT_EQ(httpsGet(elsewhere, nullptr, u"/firmware/manifest.json", 1000, data, length, {}, error,
+  EXPECT_EQ(httpsGet(elsewhere, nullptr, "/firmware/manifest.json", 1000, data, length, {}, error,
                      sizeof error),
             0);
   EXPECT_STREQ(error, "this PC looks offline");
@@ -168,11 +168,11 @@ TEST_F(HttpsGetTest, OnlyStatus200IsAnAnswer) {
   moved.status = 302;
   moved.location = "/firmware/manifest.json";
   respond(moved, "/old.json");
-  Fetch f = get(u"/old.json");
+  Fetch f = get("/old.json");
   EXPECT_EQ(f.ok, 0);
   EXPECT_EQ(f.error, kHost + " answered 302");
   EXPECT_EQ(host.record().pathsServed.size(), 1u);
-  EXPECT_EQ(get(u"/missing").error, kHost + " answered 404");
+  EXPECT_EQ(get("/missing").error, kHost + " answered 404");
   SimResponse busy;
   busy.status = 503;
   busy.body = "later";
@@ -213,7 +213,7 @@ TEST_F(HttpsGetTest, LengthRules) {
   r.body = std::string(300, 'x');
   r.chunkBytes = 100;
   respond(r);
-  Fetch f = get(u"/firmware/manifest.json", 250);
+  Fetch f = get("/firmware/manifest.json", 250);
   EXPECT_EQ(f.error, "the download is bigger than it should be");
   EXPECT_EQ(f.progress.size(), 2u);
   EXPECT_EQ(f.progress.back().second, 0u) << "no length to report";
@@ -279,7 +279,7 @@ TEST_F(HttpsGetTest, MessagesAreCutToTheCallersBuffer) {
   FetchedBytes data;
   std::size_t length = 0;
   char error[16];
-  EXPECT_EQ(httpsGet(host, &stop, u"/x", 10, data, length, {}, error, sizeof error), 0);
+  EXPECT_EQ(httpsGet(host, &stop, "/x", 10, data, length, {}, error, sizeof error), 0);
   EXPECT_STREQ(error, "couldn't reach ");
 }
 

@@ -38,16 +38,17 @@ TEST_F(LauncherTest, OtherDefaultBrowserLeadsToEdgeThenChrome) {
 
   // Edge through App Paths comes before the fixed locations.
   const std::string edgeElsewhere = "D:\\Edge\\msedge.exe";
-  files.addFile(edgeElsewhere);
+  files.addDrive('D', DriveType::Fixed, "Data");
+  ASSERT_TRUE(files.addFile(edgeElsewhere));
   registry.setDefaultValue(RegistryHive::CurrentUser, std::string(kAppPathsKey) + "msedge.exe",
                            edgeElsewhere);
   ASSERT_TRUE(launcher.findBrowser(path));
   EXPECT_EQ(path, edgeElsewhere);
 
   // Without any Edge, Chrome through App Paths.
-  files.removePath(kEdgePath);
-  files.removePath(edge64);
-  files.removePath(edgeElsewhere);
+  files.removeFile(kEdgePath);
+  files.removeFile(edge64);
+  files.removeFile(edgeElsewhere);
   ASSERT_TRUE(launcher.findBrowser(path));
   EXPECT_EQ(path, kChromePath);
 }
@@ -94,7 +95,8 @@ TEST_F(LauncherTest, AppPathsPrefersCurrentUserAndChecksTheFile) {
 
   // A value that does not fit 520 bytes is not read at all (and never cut into another path).
   const std::string longPath = "C:\\" + std::string(300, 'x') + "\\chrome.exe";
-  files.addFile(longPath);
+  files.allowLongPaths(true);
+  ASSERT_TRUE(files.addFile(longPath));
   registry.setDefaultValue(RegistryHive::LocalMachine, key, longPath);
   registry.removeKey(RegistryHive::CurrentUser, key);
   EXPECT_FALSE(launcher.findAppPath("chrome.exe", path));

@@ -9,8 +9,9 @@
 
 #include "panel/panel_launcher.h"
 #include "sim/sim_desktop_shell.h"
-#include "sim/sim_file_lookup.h"
-#include "sim/sim_registry_lookup.h"
+#include "sim/sim_file_system.h"
+#include "sim/sim_registry.h"
+#include "sim/virtual_clock.h"
 
 namespace tw::test {
 
@@ -30,12 +31,10 @@ class BoxRecordingDesktop : public Desktop {
     boxes.push_back({text, caption, icon, buttons});
     return MessageBoxAnswer::Ok;
   }
-  KernelHandle createOwnedMutex(const std::string&, bool& alreadyExisted) override {
+  std::unique_ptr<NamedMutex> createOwnedMutex(const std::string&, bool& alreadyExisted) override {
     alreadyExisted = false;
-    return 0;
+    return nullptr;
   }
-  WaitOutcome waitForMutex(KernelHandle, std::uint32_t) override { return WaitOutcome::Failed; }
-  void closeHandle(KernelHandle) override {}
   WindowId findWindowByClass(const std::string&) override { return 0; }
   WindowId findMessageOnlyWindowByClass(const std::string&) override { return 0; }
   bool sendMessageWithTimeout(WindowId, std::uint32_t, WParam, LParam, std::uint32_t,
@@ -44,8 +43,7 @@ class BoxRecordingDesktop : public Desktop {
   }
   bool postMessageTo(WindowId, std::uint32_t, WParam, LParam) override { return false; }
   std::uint32_t windowProcessId(WindowId) override { return 0; }
-  KernelHandle openProcessForWaiting(std::uint32_t) override { return 0; }
-  WaitOutcome waitForProcess(KernelHandle, std::uint32_t) override { return WaitOutcome::Failed; }
+  std::unique_ptr<ProcessHandle> openProcessForWaiting(std::uint32_t) override { return nullptr; }
   void allowSetForegroundWindow(std::uint32_t) override {}
 };
 
@@ -69,7 +67,6 @@ class LauncherTest : public ::testing::Test {
   LauncherTest() {
     files.setEnvironment("ProgramFiles", "C:\\Program Files");
     files.setEnvironment("ProgramFiles(x86)", "C:\\Program Files (x86)");
-    files.addDrive('C', DriveType::Fixed, "Windows");
   }
 
   // Chrome installed and registered in App Paths (machine-wide), not the default browser.
@@ -84,8 +81,9 @@ class LauncherTest : public ::testing::Test {
   std::vector<sim::ShellLaunch> launches() const { return shell.launches(); }
 
   sim::SimDesktopShell shell;
-  sim::SimRegistryLookup registry;
-  sim::SimFileLookup files;
+  sim::VirtualClock clock;
+  sim::SimRegistry registry;
+  sim::SimFileSystem files{clock};
   BoxRecordingDesktop desktop;
   FixedPortServer server;
   ControlPanelLauncher launcher{PanelLauncherPorts{shell, registry, files, desktop}, server,

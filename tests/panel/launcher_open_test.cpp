@@ -131,8 +131,8 @@ TEST_F(LauncherTest, OverlongProgramFolderIsNotCutIntoAnotherPath) {
   const std::string folder = "C:\\" + std::string(241, 'd') + "\\";
   files.setModulePath(folder + "T.exe");
   // The page's full path would take 260 characters without its terminator: Windows could not hold
-  // it.
-  files.addFile(folder + "Korrinlink.html");
+  // it, and cut to fit it would name this other file.
+  ASSERT_TRUE(files.addFile(folder + "Korrinlink.htm"));
   std::string path;
   EXPECT_FALSE(launcher.findPanelFile(path));
 }

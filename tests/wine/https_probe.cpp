@@ -7,6 +7,7 @@
 #include <string>
 
 #include "firmware/https_get.h"
+#include "platform/win32/utf16.h"
 #include "platform/win32/winhttp_https.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -14,8 +15,7 @@ int wmain(int argc, wchar_t** argv) {
     std::puts("usage: https_probe <path> [maximum bytes]");
     return 2;
   }
-  std::u16string path;
-  for (const wchar_t* c = argv[1]; *c != 0; ++c) path.push_back(static_cast<char16_t>(*c));
+  const std::string path = tw::win32::toUtf8(argv[1]);
   const std::size_t maxBytes = argc > 2 ? std::wcstoul(argv[2], nullptr, 10) : 262144;
 
   tw::WinHttpPort port;

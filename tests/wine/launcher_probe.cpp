@@ -11,8 +11,8 @@
 #include "panel/panel_launcher.h"
 #include "platform/win32/win32_desktop.h"
 #include "platform/win32/win32_desktop_shell.h"
-#include "platform/win32/win32_file_lookup.h"
-#include "platform/win32/win32_registry_lookup.h"
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_registry.h"
 
 namespace {
 
@@ -55,8 +55,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   ProbeServer server(static_cast<std::uint32_t>(std::wcstoul(argv[1], nullptr, 10)));
   PrintingShell shell;
-  tw::win32::Win32RegistryLookup registry;
-  tw::win32::Win32FileLookup files;
+  tw::win32::Win32Registry registry;
+  tw::win32::Win32FileSystem files;
   PrintingDesktop desktop;
   tw::ControlPanelLauncher launcher(tw::PanelLauncherPorts{shell, registry, files, desktop}, server,
                                     tw::PanelLauncherConfig{"updates.tarnwick.example"});

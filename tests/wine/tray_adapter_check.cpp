@@ -190,31 +190,28 @@ DWORD WINAPI ownAndLeave(void* name) {
 void checkMutexAndWaits() {
   tw::win32::Win32Desktop desktop;
   bool existed = true;
-  const tw::KernelHandle first = desktop.createOwnedMutex("TarnwickBridge.CheckMutex", existed);
-  check(first != 0 && !existed, "new mutex");
-  const tw::KernelHandle second = desktop.createOwnedMutex("TarnwickBridge.CheckMutex", existed);
-  check(second != 0 && existed, "existing mutex reported");
-  check(desktop.waitForMutex(second, 0) == tw::WaitOutcome::Signalled, "owner takes it again");
-  desktop.closeHandle(second);
-  desktop.closeHandle(first);
-  desktop.closeHandle(0);
+  auto first = desktop.createOwnedMutex("TarnwickBridge.CheckMutex", existed);
+  check(first != nullptr && !existed, "new mutex");
+  auto second = desktop.createOwnedMutex("TarnwickBridge.CheckMutex", existed);
+  check(second != nullptr && existed, "existing mutex reported");
+  if (second) check(second->wait(0) == tw::WaitOutcome::Signalled, "owner takes it again");
+  second.reset();
+  first.reset();
 
   static wchar_t abandonedName[] = L"TarnwickBridge.CheckAbandoned";
   HANDLE thread = CreateThread(nullptr, 0, ownAndLeave, abandonedName, 0, nullptr);
   WaitForSingleObject(thread, 5000);
   CloseHandle(thread);
-  const tw::KernelHandle abandoned =
-      desktop.createOwnedMutex("TarnwickBridge.CheckAbandoned", existed);
-  check(desktop.waitForMutex(abandoned, 1000) == tw::WaitOutcome::Abandoned,
+  auto abandoned = desktop.createOwnedMutex("TarnwickBridge.CheckAbandoned", existed);
+  check(abandoned && abandoned->wait(1000) == tw::WaitOutcome::Abandoned,
         "abandoned mutex is taken as abandoned");
-  desktop.closeHandle(abandoned);
+  abandoned.reset();
 
-  const tw::KernelHandle self = desktop.openProcessForWaiting(GetCurrentProcessId());
-  check(self != 0, "own process opened for waiting");
-  check(desktop.waitForProcess(self, 20) == tw::WaitOutcome::TimedOut,
-        "a running process times out");
-  desktop.closeHandle(self);
-  check(desktop.openProcessForWaiting(0x7FFFFFF0) == 0, "no such process");
+  auto self = desktop.openProcessForWaiting(GetCurrentProcessId());
+  check(self != nullptr, "own process opened for waiting");
+  if (self) check(self->wait(20) == tw::WaitOutcome::TimedOut, "a running process times out");
+  self.reset();
+  check(desktop.openProcessForWaiting(0x7FFFFFF0) == nullptr, "no such process");
 }
 
 // A message-mode pipe stands in for a HID interface: each write is one report.

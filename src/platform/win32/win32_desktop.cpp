@@ -8,8 +8,8 @@
 namespace tw::win32 {
 namespace {
 
-WaitOutcome waitOn(KernelHandle handle, std::uint32_t timeoutMs) {
-  switch (WaitForSingleObject(toHandle(handle), timeoutMs)) {
+WaitOutcome waitOn(HANDLE handle, std::uint32_t timeoutMs) {
+  switch (WaitForSingleObject(handle, timeoutMs)) {
     case WAIT_OBJECT_0:
       return WaitOutcome::Signalled;
     case WAIT_ABANDONED:
@@ -20,6 +20,24 @@ WaitOutcome waitOn(KernelHandle handle, std::uint32_t timeoutMs) {
       return WaitOutcome::Failed;
   }
 }
+
+class Win32NamedMutex : public NamedMutex {
+ public:
+  explicit Win32NamedMutex(HANDLE mutex) : mutex_(mutex) {}
+  WaitOutcome wait(std::uint32_t timeoutMs) override { return waitOn(mutex_.get(), timeoutMs); }
+
+ private:
+  ScopedHandle mutex_;
+};
+
+class Win32ProcessHandle : public ProcessHandle {
+ public:
+  explicit Win32ProcessHandle(HANDLE process) : process_(process) {}
+  WaitOutcome wait(std::uint32_t timeoutMs) override { return waitOn(process_.get(), timeoutMs); }
+
+ private:
+  ScopedHandle process_;
+};
 
 }  // namespace
 
@@ -41,18 +59,12 @@ MessageBoxAnswer Win32Desktop::messageBox(const std::string& text, const std::st
   }
 }
 
-KernelHandle Win32Desktop::createOwnedMutex(const std::string& name, bool& alreadyExisted) {
+std::unique_ptr<NamedMutex> Win32Desktop::createOwnedMutex(const std::string& name,
+                                                           bool& alreadyExisted) {
   HANDLE mutex = CreateMutexW(nullptr, TRUE, toUtf16(name).c_str());
   alreadyExisted = mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
-  return fromHandle(mutex);
-}
-
-WaitOutcome Win32Desktop::waitForMutex(KernelHandle mutex, std::uint32_t timeoutMs) {
-  return waitOn(mutex, timeoutMs);
-}
-
-void Win32Desktop::closeHandle(KernelHandle handle) {
-  if (handle != 0) CloseHandle(toHandle(handle));
+  if (mutex == nullptr) return nullptr;
+  return std::make_unique<Win32NamedMutex>(mutex);
 }
 
 WindowId Win32Desktop::findWindowByClass(const std::string& className) {
@@ -84,12 +96,10 @@ std::uint32_t Win32Desktop::windowProcessId(WindowId window) {
   return processId;
 }
 
-KernelHandle Win32Desktop::openProcessForWaiting(std::uint32_t processId) {
-  return fromHandle(OpenProcess(SYNCHRONIZE, FALSE, processId));
-}
-
-WaitOutcome Win32Desktop::waitForProcess(KernelHandle process, std::uint32_t timeoutMs) {
-  return waitOn(process, timeoutMs);
+std::unique_ptr<ProcessHandle> Win32Desktop::openProcessForWaiting(std::uint32_t processId) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  if (process == nullptr) return nullptr;
+  return std::make_unique<Win32ProcessHandle>(process);
 }
 
 void Win32Desktop::allowSetForegroundWindow(std::uint32_t processId) {

@@ -10,17 +10,15 @@ class Win32Desktop : public Desktop {
  public:
   MessageBoxAnswer messageBox(const std::string& text, const std::string& caption,
                               MessageBoxIcon icon, MessageBoxButtons buttons) override;
-  KernelHandle createOwnedMutex(const std::string& name, bool& alreadyExisted) override;
-  WaitOutcome waitForMutex(KernelHandle mutex, std::uint32_t timeoutMs) override;
-  void closeHandle(KernelHandle handle) override;
+  std::unique_ptr<NamedMutex> createOwnedMutex(const std::string& name,
+                                               bool& alreadyExisted) override;
   WindowId findWindowByClass(const std::string& className) override;
   WindowId findMessageOnlyWindowByClass(const std::string& className) override;
   bool sendMessageWithTimeout(WindowId window, std::uint32_t message, WParam wParam, LParam lParam,
                               std::uint32_t timeoutMs, std::uintptr_t& result) override;
   bool postMessageTo(WindowId window, std::uint32_t message, WParam wParam, LParam lParam) override;
   std::uint32_t windowProcessId(WindowId window) override;
-  KernelHandle openProcessForWaiting(std::uint32_t processId) override;
-  WaitOutcome waitForProcess(KernelHandle process, std::uint32_t timeoutMs) override;
+  std::unique_ptr<ProcessHandle> openProcessForWaiting(std::uint32_t processId) override;
   void allowSetForegroundWindow(std::uint32_t processId) override;
 };
 

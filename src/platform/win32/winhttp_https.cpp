@@ -6,14 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/utf16.h"
+
 namespace tw {
 namespace {
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "WinHTTP takes UTF-16");
-
-std::wstring wide(std::u16string_view text) {
-  return std::wstring(text.begin(), text.end());
-}
+using win32::toUtf16;
 
 class ScopedInternet {
  public:
@@ -33,8 +31,8 @@ class WinHttpRequest : public HttpsRequest {
  public:
   explicit WinHttpRequest(HINTERNET request) : request_(request) {}
 
-  bool send(std::u16string_view headers, std::uint32_t& error) override {
-    const std::wstring lines = wide(headers);
+  bool send(std::string_view headers, std::uint32_t& error) override {
+    const std::wstring lines = toUtf16(headers);
     if (WinHttpSendRequest(request_.get(), lines.c_str(), static_cast<DWORD>(lines.size()),
                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
       return true;
@@ -107,13 +105,12 @@ class WinHttpConnection : public HttpsConnection {
  public:
   explicit WinHttpConnection(HINTERNET connection) : connection_(connection) {}
 
-  std::unique_ptr<HttpsRequest> openGet(std::u16string_view path,
-                                        const HttpsRequestOptions& options,
+  std::unique_ptr<HttpsRequest> openGet(std::string_view path, const HttpsRequestOptions& options,
                                         std::uint32_t& error) override {
     DWORD flags = 0;
     if (options.secure) flags |= WINHTTP_FLAG_SECURE;
     if (options.refresh) flags |= WINHTTP_FLAG_REFRESH;
-    const std::wstring object = wide(path);
+    const std::wstring object = toUtf16(path);
     HINTERNET request = WinHttpOpenRequest(connection_.get(), L"GET", object.c_str(), nullptr,
                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
     if (request == nullptr) {
@@ -144,9 +141,9 @@ class WinHttpSession : public HttpsSession {
            FALSE;
   }
 
-  std::unique_ptr<HttpsConnection> connect(std::u16string_view host, std::uint16_t port,
+  std::unique_ptr<HttpsConnection> connect(std::string_view host, std::uint16_t port,
                                            std::uint32_t& error) override {
-    const std::wstring name = wide(host);
+    const std::wstring name = toUtf16(host);
     HINTERNET connection = WinHttpConnect(session_.get(), name.c_str(), port, 0);
     if (connection == nullptr) {
       error = GetLastError();
@@ -161,9 +158,9 @@ class WinHttpSession : public HttpsSession {
 
 }  // namespace
 
-std::unique_ptr<HttpsSession> WinHttpPort::open(std::u16string_view userAgent, HttpsProxy proxy,
+std::unique_ptr<HttpsSession> WinHttpPort::open(std::string_view userAgent, HttpsProxy proxy,
                                                 std::uint32_t& error) {
-  const std::wstring agent = wide(userAgent);
+  const std::wstring agent = toUtf16(userAgent);
   const DWORD access = proxy == HttpsProxy::Automatic ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
                                                       : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
   HINTERNET session =

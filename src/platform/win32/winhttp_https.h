@@ -7,7 +7,7 @@ namespace tw {
 
 class WinHttpPort : public HttpsPort {
  public:
-  std::unique_ptr<HttpsSession> open(std::u16string_view userAgent, HttpsProxy proxy,
+  std::unique_ptr<HttpsSession> open(std::string_view userAgent, HttpsProxy proxy,
                                      std::uint32_t& error) override;
 };
 
