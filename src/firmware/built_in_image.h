@@ -14,7 +14,7 @@ constexpr char kBuiltInImageVersion[] = "0.9.3";
 constexpr char kBuiltInImageProgram[] = "korrinlink";
 constexpr std::size_t kBuiltInImageSize = 2594816;  // 5068 UF2 blocks
 constexpr char kBuiltInImageSha256[] =
-    "a7711b3d886feae8deda59ca2cb7c4f495c6810f0a2471cdcfae46b7db9f2f4c";
+    "9a54cbcc620ddb1e2a9dd7f80a2668b89d37df68d732f35f71db69a004a5f47e";
 
 // The image as found at start-up. Held by the firmware state, which publishes it under its lock;
 // the bytes are read-only once `builtInState` is 1.
