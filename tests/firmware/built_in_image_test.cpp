@@ -60,9 +60,9 @@ int declaredImageType(const std::uint8_t* flash, std::size_t size, std::size_t b
   return -1;
 }
 
-// The stand-in is not firmware: on a real board the boot ROM must find nothing to run. It boots
-// the first block in the first 4 KB of flash, and the blocks that block links to, and only an
-// image definition of type EXE (1). The stand-in's only block declares a data image (2).
+// The stand-in is not firmware: on a real board the boot ROM must find nothing to run. The ROM
+// reads the first whole block in the first 4 KB of flash and the blocks it links to, and boots
+// only an image definition of type EXE (1). The stand-in's block declares a data image (2).
 TEST(BuiltInImage, DeclaresNoExecutableImage) {
   FirmwareImage flash;
   ASSERT_EQ(checkUf2(builtInFirmwareImage, builtInFirmwareImageSize, flash), 1);
