@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds every target and runs every test: unit and integration tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the threaded ones under ThreadSanitizer, the fuzz targets (corpus
-# replay and a short run), the Windows program under Wine, and the panel in Chromium.
-# Installs what it needs on a fresh Debian machine first. Every stage has a time limit, so a hung
-# test fails the run instead of stalling it.
+# UndefinedBehaviorSanitizer, the threaded ones (*_threaded_test.cpp) under ThreadSanitizer, the
+# fuzz targets (corpus replay and a short run), the Windows program under Wine, and the panel in
+# Chromium. Installs what it needs on a fresh Debian machine first. Every stage has a time limit,
+# so a hung test fails the run instead of stalling it. Builds wait for any other build of the same
+# tree (tools/build_preset.sh); ./run.sh builds in a tree of its own.
 set -uo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -22,15 +23,8 @@ record() {  # record <passed> <failed> <name>
   if (($2 > 0)); then failures+=("$3"); fi
 }
 
-build() {  # build <preset> [targets...]
-  local preset=$1
-  shift
-  if [[ ! -f build/$preset/build.ninja ]]; then
-    cmake --preset "$preset" >"build/$preset.configure.log" 2>&1 ||
-      { cat "build/$preset.configure.log"; return 1; }
-  fi
-  cmake --build --preset "$preset" -- "$@" >"build/$preset.build.log" 2>&1 ||
-    { tail -50 "build/$preset.build.log"; return 1; }
+build() {  # build <preset> [targets...]: configures when needed; one build per tree at a time
+  tools/build_preset.sh "$@"
 }
 
 gtest_counts() {  # gtest_counts <json report>
@@ -51,6 +45,7 @@ if tools/check_layers.sh; then record 1 0 layers; else record 0 1 layers; fi
 
 stage "Linux tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
 if build linux-debug; then
+  rm -f build/linux-debug/report.json  # a run that dies must not be counted from the last report
   timeout 1200 ./build/linux-debug/tw_tests --gtest_brief=1 --gtest_output=json:build/linux-debug/report.json
   read -r ok bad < <(gtest_counts build/linux-debug/report.json)
   record "$ok" "$bad" "linux tests"
@@ -59,9 +54,11 @@ else
 fi
 
 stage "Threaded tests (ThreadSanitizer)"
+# The ThreadSanitizer build's tw_tests holds the threaded tests (every *_threaded_test.cpp), all run.
 if build linux-tsan tw_tests; then
+  rm -f build/linux-tsan/report.json
   # TSan cannot map memory with high-entropy ASLR on newer kernels.
-  timeout 1200 setarch "$(uname -m)" -R ./build/linux-tsan/tw_tests --gtest_brief=1 --gtest_filter='*Threaded*' \
+  timeout 1200 setarch "$(uname -m)" -R ./build/linux-tsan/tw_tests --gtest_brief=1 \
     --gtest_output=json:build/linux-tsan/report.json
   read -r ok bad < <(gtest_counts build/linux-tsan/report.json)
   record "$ok" "$bad" "threaded tests"
@@ -122,7 +119,8 @@ fi
 
 if [[ -f tests/browser/package.json ]]; then
   stage "Browser tests (Chromium)"
-  if (cd tests/browser && npm install --no-audit --no-fund --silent >/dev/null 2>&1); then
+  # Exactly what the committed lockfile says, into a fresh node_modules.
+  if (cd tests/browser && npm ci --no-audit --no-fund) >build/npm-ci.log 2>&1; then
     browser_log=build/browser-tests.log
     (cd tests/browser && TW_APP="$ROOT/build/linux-release/tarnwick" timeout 900 node --test 2>&1) | tee "$browser_log"
     runner_status=${PIPESTATUS[0]}
@@ -134,7 +132,8 @@ if [[ -f tests/browser/package.json ]]; then
     if ((runner_status != 0 && bad == 0)); then bad=1; fi
     record "${ok:-0}" "$bad" "browser tests"
   else
-    record 0 1 "npm install"
+    tail -20 build/npm-ci.log
+    record 0 1 "npm ci"
   fi
 fi
 

@@ -30,7 +30,7 @@ target_include_directories(tw_assets PUBLIC ${PROJECT_SOURCE_DIR}/assets)
 #   set_property(GLOBAL APPEND PROPERTY TW_RC_EXTRA "200 RCDATA \"<file>\"")
 #   set_property(GLOBAL APPEND PROPERTY TW_ASSET_TARGETS <target>)
 # Each asset group (page, firmware image, ...) adds itself from its own file here.
-file(GLOB TW_ASSET_MODULES ${PROJECT_SOURCE_DIR}/cmake/assets/*.cmake)
+file(GLOB TW_ASSET_MODULES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/assets/*.cmake)
 foreach(module ${TW_ASSET_MODULES})
   include(${module})
 endforeach()

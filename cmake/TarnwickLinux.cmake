@@ -22,11 +22,19 @@ if(NOT TW_FUZZ)
   if(TW_TEST_ONLY)
     list(FILTER TW_TEST_SOURCES INCLUDE REGEX "${TW_TEST_ONLY}")
   endif()
+  # Threaded tests live in files named *_threaded_test.cpp. A ThreadSanitizer build is for them:
+  # its tw_tests holds every test of those files and nothing else, labelled "threaded" for CTest.
+  set(TW_TEST_DISCOVERY)
+  if(TW_SANITIZE MATCHES "thread")
+    list(FILTER TW_TEST_SOURCES INCLUDE REGEX "_threaded_test\\.cpp$")
+    # Listed when CTest runs, not after each link, so the build never starts a sanitized program.
+    set(TW_TEST_DISCOVERY DISCOVERY_MODE PRE_TEST PROPERTIES LABELS threaded)
+  endif()
   add_executable(tw_tests ${TW_TEST_SOURCES})
   target_include_directories(tw_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(tw_tests PRIVATE tw_core tw_sim tw_host tw_assets GTest::gtest_main)
   include(GoogleTest)
-  gtest_discover_tests(tw_tests DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(tw_tests DISCOVERY_TIMEOUT 60 ${TW_TEST_DISCOVERY})
 
   find_package(benchmark QUIET)
   if(benchmark_FOUND)
@@ -48,7 +56,7 @@ else()
 endif()
 
 # Linux-only additions of each subsystem (tools, extra test programs) live in their own files.
-file(GLOB TW_LINUX_MODULES ${PROJECT_SOURCE_DIR}/cmake/linux/*.cmake)
+file(GLOB TW_LINUX_MODULES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/linux/*.cmake)
 foreach(module ${TW_LINUX_MODULES})
   include(${module})
 endforeach()

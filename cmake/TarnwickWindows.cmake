@@ -48,7 +48,7 @@ endforeach()
 
 # Windows-only additions of each subsystem (test programs for Wine, extra resources) live in
 # their own files.
-file(GLOB TW_WINDOWS_MODULES ${PROJECT_SOURCE_DIR}/cmake/windows/*.cmake)
+file(GLOB TW_WINDOWS_MODULES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/windows/*.cmake)
 foreach(module ${TW_WINDOWS_MODULES})
   include(${module})
 endforeach()

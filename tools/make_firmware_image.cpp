@@ -1,6 +1,7 @@
-// Writes a stand-in RP2350 firmware image as a UF2 file: a vector table, an IMAGE_DEF block, the
-// binary-information header and entries the way the Pico SDK lays them out, and deterministic
-// filler for the code. The same arguments always give the same bytes.
+// Writes a stand-in RP2350 firmware image as a UF2 file: a vector table, an image definition that
+// declares a data image (so no RP2350 would ever run it), the binary-information header and
+// entries the way the Pico SDK lays them out, and deterministic filler for the code. The same
+// arguments always give the same bytes.
 //
 //   make_firmware_image --out FILE [--version TEXT] [--program TEXT] [--blocks N]
 //                       [--layout flash|copy-table|none] [--absolute-block] [--seed N]
@@ -20,6 +21,13 @@ namespace {
 
 constexpr std::uint32_t kFlash = 0x10000000;
 constexpr std::uint32_t kRam = 0x20000000;
+
+// Picobin block layout, as the RP2350 boot ROM reads it.
+constexpr std::uint32_t kBlockStart = 0xffffded3;
+constexpr std::uint32_t kBlockEnd = 0xab123579;
+constexpr std::uint32_t kItemImageType = 0x42;
+constexpr std::uint32_t kItemLast = 0xff;
+constexpr std::uint32_t kImageTypeData = 0x0002;  // not EXE (1): nothing the ROM would boot
 
 struct Options {
   std::string out;
@@ -149,12 +157,18 @@ std::vector<std::uint8_t> buildFlash(const Options& options) {
     put32(flash, 0x11c, kFlash + copyTable);
     put32(flash, 0x120, 0xe71aa390);
   }
-  // IMAGE_DEF block: executable, Arm, secure, RP2350; the only block, linking to itself.
-  put32(flash, 0x124, 0xffffded3);
-  put32(flash, 0x128, 0x10210142);
-  put32(flash, 0x12c, 0x000001ff);
-  put32(flash, 0x130, 0x00000000);
-  put32(flash, 0x134, 0xab123579);
+  // The image definition block, linking to itself. It declares a data image, not an executable
+  // one: these bytes are a stand-in, not firmware, and a real RP2350 must never run them. When the
+  // boot ROM looks for something to boot it passes over every image definition whose image type
+  // is not EXE (picobin image type 2 is DATA), so a board given this image finds nothing to boot
+  // and stays in update mode. Only the vector table and the info header come before it, so it is
+  // the first block the ROM finds in the first 4 KB, and the ROM follows only that block's loop,
+  // which holds nothing else: whatever the filler after it happens to hold is never looked at.
+  put32(flash, 0x124, kBlockStart);
+  put32(flash, 0x128, kItemImageType | 1u << 8 | kImageTypeData << 16);  // one-word item
+  put32(flash, 0x12c, kItemLast | 1u << 8);  // the items before it: one word
+  put32(flash, 0x130, 0x00000000);           // link: back to this block
+  put32(flash, 0x134, kBlockEnd);
   return flash;
 }
 

@@ -6,15 +6,26 @@
 
 #include "platform/resources.h"
 
+#if defined(TW_PRODUCT_FIRMWARE)
+// What the program was built with. A product build writes the constants (kBuiltInImageVersion,
+// kBuiltInImageProgram, kBuiltInImageSize, kBuiltInImageSha256) from the firmware file it was
+// given: its SHA-256 checked against the published one, its version and program name read with this
+// system's own reader.
+#include "built_in_image_product.h"
+#endif
+
 namespace tw {
 
-// What the program was built with. The build regenerates the image and stops when its digest
-// no longer matches the one here.
+#if !defined(TW_PRODUCT_FIRMWARE)
+// What test builds are built with: a generated stand-in, not firmware (its image definition
+// declares a data image, so no board would run it). The build regenerates it and stops when its
+// digest no longer matches the one here.
 constexpr char kBuiltInImageVersion[] = "0.9.3";
 constexpr char kBuiltInImageProgram[] = "korrinlink";
 constexpr std::size_t kBuiltInImageSize = 2594816;  // 5068 UF2 blocks
 constexpr char kBuiltInImageSha256[] =
-    "a7711b3d886feae8deda59ca2cb7c4f495c6810f0a2471cdcfae46b7db9f2f4c";
+    "9a54cbcc620ddb1e2a9dd7f80a2668b89d37df68d732f35f71db69a004a5f47e";
+#endif
 
 // The image as found at start-up. Held by the firmware state, which publishes it under its lock;
 // the bytes are read-only once `builtInState` is 1.

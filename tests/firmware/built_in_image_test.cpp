@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "built_in_firmware.h"
@@ -30,6 +31,56 @@ TEST(BuiltInImage, VerifiesAndDeclaresItsVersion) {
   EXPECT_STREQ(flash.program, "korrinlink");
   EXPECT_STREQ(flash.version, "0.9.3");
   EXPECT_STREQ(flash.version, kBuiltInImageVersion);
+}
+
+std::uint32_t word(const std::uint8_t* p) {
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+         std::uint32_t(p[3]) << 24;
+}
+
+// The image type a picobin block at `block` declares (its first item), -1 when the words there
+// are not a whole block, 0 when the block declares no image type. Sets `link` to the block's link.
+int declaredImageType(const std::uint8_t* flash, std::size_t size, std::size_t block,
+                      std::int32_t& link) {
+  std::size_t item = block + 4;
+  int imageType = 0;
+  while (item + 12 <= size) {
+    std::uint32_t header = word(flash + item);
+    std::uint32_t type = header & 0xff;
+    std::uint32_t words = (type & 0x80) != 0 ? (header >> 8) & 0xffff : (header >> 8) & 0xff;
+    if (words == 0) return -1;
+    if (type == 0xff) {  // the last item: the size of those before it, the link, the end marker
+      bool whole = words == (item - block) / 4 - 1 && word(flash + item + 8) == 0xab123579;
+      link = std::int32_t(word(flash + item + 4));
+      return whole ? imageType : -1;
+    }
+    if (item == block + 4 && type == 0x42 && words == 1) imageType = int((header >> 16) & 0xf);
+    item += 4 * words;
+  }
+  return -1;
+}
+
+// The stand-in is not firmware: on a real board the boot ROM must find nothing to run. The ROM
+// reads the first whole block in the first 4 KB of flash and the blocks it links to, and boots
+// only an image definition of type EXE (1). The stand-in's block declares a data image (2).
+TEST(BuiltInImage, DeclaresNoExecutableImage) {
+  FirmwareImage flash;
+  ASSERT_EQ(checkUf2(builtInFirmwareImage, builtInFirmwareImageSize, flash), 1);
+  ASSERT_GE(flash.size, 4096u);
+  const std::uint8_t* bytes = flash.data.get();
+  std::size_t first = 4096;
+  for (std::size_t at = 0; at < 4096; at += 4) {
+    std::int32_t link = 0;
+    if (word(bytes + at) != 0xffffded3) continue;
+    int imageType = declaredImageType(bytes, flash.size, at, link);
+    EXPECT_NE(imageType, 1) << "an executable image definition at flash offset " << at;
+    if (imageType != -1 && first == 4096) {
+      first = at;
+      EXPECT_EQ(imageType, 2);
+      EXPECT_EQ(link, 0) << "the first block links to others";
+    }
+  }
+  EXPECT_EQ(first, 0x124u) << "the image definition block is not where the generator puts it";
 }
 
 TEST(BuiltInImage, AnythingElseIsNeverUsed) {
