@@ -40,11 +40,10 @@ PY
 
 mkdir -p build
 
-stage "Layers"
-if tools/check_layers.sh; then record 1 0 layers; else record 0 1 layers; fi
-
 stage "Linux tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
 if build linux-debug; then
+  # No OS header in the system's code, and every wrong-way include of tests/layers fails to build.
+  if tools/check_layers.sh build/linux-debug; then record 1 0 layers; else record 0 1 layers; fi
   rm -f build/linux-debug/report.json  # a run that dies must not be counted from the last report
   timeout 1200 ./build/linux-debug/tw_tests --gtest_brief=1 --gtest_output=json:build/linux-debug/report.json
   read -r ok bad < <(gtest_counts build/linux-debug/report.json)

@@ -2,15 +2,36 @@
 
 #include <algorithm>
 #include <thread>
-#include <vector>
 
 namespace tw::sim {
 namespace {
 
 constexpr std::uint64_t kNoDeadline = UINT64_MAX;
 
-// The clocks the current thread takes part in (usually one; tests may build several).
-thread_local std::vector<const VirtualClock*> participating;
+// The clocks the current thread takes part in (usually one; tests may build several). A plain
+// array, so that it needs no destruction: a clock that outlives the thread's other thread-local
+// objects (a static one, say) can still let go of it.
+constexpr int kMaxClocksPerThread = 16;
+struct Participation {
+  const VirtualClock* clocks[kMaxClocksPerThread];
+  int count;
+
+  bool contains(const VirtualClock* clock) const {
+    return std::find(clocks, clocks + count, clock) != clocks + count;
+  }
+  bool add(const VirtualClock* clock) {
+    if (count == kMaxClocksPerThread) return false;
+    clocks[count++] = clock;
+    return true;
+  }
+  bool remove(const VirtualClock* clock) {
+    const VirtualClock** end = std::remove(clocks, clocks + count, clock);
+    bool removed = end != clocks + count;
+    count = static_cast<int>(end - clocks);
+    return removed;
+  }
+};
+thread_local Participation participating{};
 
 }  // namespace
 
@@ -60,8 +81,7 @@ VirtualClock::VirtualClock(std::uint64_t startMs) : nowMs_(startMs) {
 }
 
 VirtualClock::~VirtualClock() {
-  auto& mine = participating;
-  mine.erase(std::remove(mine.begin(), mine.end(), this), mine.end());
+  participating.remove(this);
 }
 
 std::uint64_t VirtualClock::tickMs() {
@@ -85,7 +105,7 @@ std::unique_ptr<ClockThread> VirtualClock::startThread(std::function<void()> bod
     ++running_;
   }
   std::thread thread([this, body = std::move(body), ended] {
-    participating.push_back(this);
+    participating.add(this);
     body();
     ended->set();
     leave();
@@ -111,21 +131,17 @@ VirtualClock::Participant::~Participant() {
 }
 
 bool VirtualClock::takesPart() const {
-  const auto& mine = participating;
-  return std::find(mine.begin(), mine.end(), this) != mine.end();
+  return participating.contains(this);
 }
 
 void VirtualClock::join() {
-  participating.push_back(this);
+  if (!participating.add(this)) return;  // too many clocks on one thread: it stays outside
   std::lock_guard<std::mutex> lock(mutex_);
   ++running_;
 }
 
 void VirtualClock::leave() {
-  auto& mine = participating;
-  auto found = std::find(mine.begin(), mine.end(), this);
-  if (found == mine.end()) return;
-  mine.erase(found);
+  if (!participating.remove(this)) return;
   std::lock_guard<std::mutex> lock(mutex_);
   --running_;
   moveTimeIfAllWait();
