@@ -93,7 +93,7 @@ std::uint32_t waitFor(std::uint32_t pipeTimeoutMs) {
 }
 
 void setFailure(PicobootDevice& device, const char* step, std::uint32_t error) {
-  device.failedStep = std::string(step).substr(0, kFailedStepMax);
+  device.failedStep = std::string(step != nullptr ? step : "").substr(0, kFailedStepMax);
   device.windowsError = error;
 }
 
