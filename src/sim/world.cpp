@@ -79,7 +79,7 @@ void World::unplugDongleHid() {
   hid_.unplug(donglePath());
 }
 
-std::optional<std::string> World::bootLocked(const std::optional<RebootRequest>& reboot,
+std::optional<std::string> World::bootLocked(std::optional<RebootRequest> reboot,
                                              std::uint64_t nowMs) {
   restart_.reset();
   switch (board_->faults.next("boot")) {

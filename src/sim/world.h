@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -94,6 +95,33 @@ class World {
     bool picoboot = true;         // false: the drive only
     bool drive = true;            // false: the PICOBOOT interface only
     std::uint32_t heldError = 0;  // another program holds the interface: 5, 32 or 170
+
+    static BoardSetup ours(std::string version = "0.9.3") {
+      BoardSetup setup;
+      setup.version = std::move(version);
+      return setup;
+    }
+    static BoardSetup blank() {
+      BoardSetup setup;
+      setup.firmware = BoardFirmware::Blank;
+      return setup;
+    }
+    static BoardSetup foreign(std::string program, std::string version = "1.0") {
+      BoardSetup setup;
+      setup.firmware = BoardFirmware::Foreign;
+      setup.program = std::move(program);
+      setup.version = std::move(version);
+      return setup;
+    }
+    BoardSetup& only(bool withPicoboot, bool withDrive) {
+      picoboot = withPicoboot;
+      drive = withDrive;
+      return *this;
+    }
+    BoardSetup& heldBy(std::uint32_t error) {
+      heldError = error;
+      return *this;
+    }
   };
   // Pulls out what is plugged in, puts `setup`'s firmware in the flash and plugs the board in
   // with its button held.
@@ -135,7 +163,7 @@ class World {
   void updateModeRequested();
   // Starts the device after a reset (with the world's lock held); gives the version to start
   // the dongle with when our firmware runs.
-  std::optional<std::string> bootLocked(const std::optional<RebootRequest>& reboot,
+  std::optional<std::string> bootLocked(std::optional<RebootRequest> reboot,
                                         std::uint64_t nowMs);
   // Outside the lock: the dongle's firmware comes up with its flash's settings.
   void startDongle(const std::string& version);

@@ -19,7 +19,7 @@ using testing::RawPicoboot;
 class PicobootRulesTest : public ::testing::Test {
  protected:
   PicobootRulesTest() : world(clock, quietWorld()), raw(world) {
-    world.plugBoard(World::BoardSetup{});
+    world.plugBoard(World::BoardSetup::ours());
     EXPECT_TRUE(raw.open());
   }
 
