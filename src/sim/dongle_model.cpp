@@ -98,7 +98,8 @@ DongleConfigBytes sanitizeDongleConfig(const DongleConfigBytes& requested) {
 }
 
 DongleModel::DongleModel(Clock& clock, Options options)
-    : options_(std::move(options)),
+    : clock_(clock),
+      options_(std::move(options)),
       applied_(factoryDongleConfig()),
       saved_(factoryDongleConfig()),
       epochMs_(clock.tickMs()) {}
@@ -157,6 +158,8 @@ bool DongleModel::getFeature(std::uint8_t* buffer, std::size_t length) {
 bool DongleModel::setFeature(const std::uint8_t* buffer, std::size_t length) {
   if (buffer[0] != kCommandReportId || length < 2) return false;
   std::function<void()> afterwards;
+  std::function<void(const DongleConfigBytes&)> store;
+  DongleConfigBytes saved{};
   {
     std::lock_guard<std::mutex> lock(mutex_);
     switch (buffer[1]) {
@@ -170,6 +173,8 @@ bool DongleModel::setFeature(const std::uint8_t* buffer, std::size_t length) {
       case kCommandSave:
         saved_ = applied_;
         ++saveCount_;
+        store = onSave;
+        saved = saved_;
         break;
       case kCommandReconnect:
         afterwards = onReconnectRequested;
@@ -181,7 +186,8 @@ bool DongleModel::setFeature(const std::uint8_t* buffer, std::size_t length) {
         return false;
     }
   }
-  // The world unplugs the dongle; that must not happen under the dongle's own lock.
+  // The world unplugs the dongle or writes its flash; not under the dongle's own lock.
+  if (store) store(saved);
   if (afterwards) afterwards();
   return true;
 }
@@ -219,6 +225,20 @@ void DongleModel::fillInputReport(std::uint64_t n, std::uint8_t* buffer, std::si
   if (length <= 53) return;
   buffer[53] =
       static_cast<std::uint8_t>((controller_.powerState << 4) | (controller_.batteryLevel & 0x0F));
+}
+
+std::uint64_t DongleModel::inputEpochMs() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return epochMs_;
+}
+
+void DongleModel::restart(const std::string& version, const DongleConfigBytes& saved) {
+  std::uint64_t now = clock_.tickMs();
+  std::lock_guard<std::mutex> lock(mutex_);
+  options_.firmwareVersion = version;
+  applied_ = saved;
+  saved_ = saved;
+  epochMs_ = now;
 }
 
 void DongleModel::setIdentityOverride(std::vector<std::uint8_t> bytes) {

@@ -47,7 +47,7 @@ class DongleModel : public HidDeviceModel {
   bool setFeature(const std::uint8_t* buffer, std::size_t length) override;
   bool writeOutput(const std::uint8_t* buffer, std::size_t length) override;
   std::uint32_t inputPeriodMs() const override;
-  std::uint64_t inputEpochMs() const override { return epochMs_; }
+  std::uint64_t inputEpochMs() const override;
   void fillInputReport(std::uint64_t n, std::uint8_t* buffer, std::size_t length) override;
 
   // The world changes these.
@@ -63,11 +63,18 @@ class DongleModel : public HidDeviceModel {
   std::vector<std::vector<std::uint8_t>> outputReports();
   std::uint32_t saveCount();
 
+  // The firmware starts (again): it reports `version`, applies its saved configuration and
+  // starts a new input report sequence.
+  void restart(const std::string& version, const DongleConfigBytes& saved);
+
   // Commands that take the dongle off the bus are carried out by the world.
   std::function<void()> onReconnectRequested;
   std::function<void()> onUpdateModeRequested;
+  // The firmware writes a saved configuration into its flash (called without the dongle's lock).
+  std::function<void(const DongleConfigBytes&)> onSave;
 
  private:
+  Clock& clock_;
   Options options_;
   mutable std::mutex mutex_;
   ControllerState controller_;

@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include "sim/dongle_settings.h"
+#include "sim/firmware_builder.h"
+#include "sim/flash_image_info.h"
+
 namespace tw::sim {
 namespace {
 
@@ -11,11 +15,31 @@ constexpr std::uint64_t kReconnectGapMs = 1200;
 }  // namespace
 
 World::World(Clock& clock, Options options)
-    : clock_(clock), hid_(clock), dongle_(std::make_shared<DongleModel>(clock, options.dongle)) {
+    : clock_(clock),
+      hid_(clock),
+      usb_(clock),
+      flash_(std::make_shared<NorFlash>()),
+      dongle_(std::make_shared<DongleModel>(clock, options.dongle)),
+      enumerationMs_(options.board.timing.enumerationMs) {
+  if (!options.firmwareUf2.empty()) {
+    writeUf2(*flash_, options.firmwareUf2);
+  } else if (!options.flashImage.empty()) {
+    writeImage(*flash_, options.flashImage);
+  } else {
+    FirmwareSpec spec;
+    spec.program = kOurProgramName;
+    spec.version = options.dongle.firmwareVersion;
+    writeImage(*flash_, makeFirmwareImage(spec));
+  }
+  storePairing(*flash_, options.controllerPaired);
+  board_ = std::make_shared<Rp2350Board>(clock, flash_, options.board);
+  usb_.plug(board_);
   dongle_->controller().on = options.controllerOn;
   dongle_->onReconnectRequested = [this] { reconnectRequested(); };
   dongle_->onUpdateModeRequested = [this] { updateModeRequested(); };
+  dongle_->onSave = [this](const DongleConfigBytes& config) { storeSavedConfig(*flash_, config); };
   hid_.beforeEnumerate = [this] { update(); };
+  usb_.beforeEnumerate = [this] { update(); };
   if (options.donglePlugged) plugDongle(1);
 }
 
@@ -28,24 +52,79 @@ std::string World::pathFor(const char* productHex, const char* instance) {
 }
 
 void World::plugDongle(int usbPort) {
+  unplugDongleHid();
+  std::optional<std::string> version;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     usbPort_ = usbPort;
-    donglePlugged_ = true;
-    inUpdateMode_ = false;
     reconnectAtMs_ = 0;
+    donglePlugged_ = false;
+    board_->leaveUpdateMode();
+    version = bootLocked(std::nullopt, clock_.tickMs());
   }
-  hid_.plug(donglePath(), dongle_);
+  if (version) startDongle(*version);
 }
 
 void World::unplugDongle() {
-  std::string path = donglePath();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    donglePlugged_ = false;
-    reconnectAtMs_ = 0;
+  unplugDongleHid();
+  std::lock_guard<std::mutex> lock(mutex_);
+  donglePlugged_ = false;
+  reconnectAtMs_ = 0;
+  restart_.reset();
+  mode_ = Mode::Unplugged;
+  board_->leaveUpdateMode();
+}
+
+void World::unplugDongleHid() {
+  hid_.unplug(donglePath());
+}
+
+std::optional<std::string> World::bootLocked(std::optional<RebootRequest> reboot,
+                                             std::uint64_t nowMs) {
+  restart_.reset();
+  switch (board_->faults.next("boot")) {
+    case FaultKind::Fail:
+      board_->enterUpdateMode(nowMs);
+      mode_ = Mode::UpdateMode;
+      return std::nullopt;
+    case FaultKind::Stall:
+      mode_ = Mode::Hung;
+      return std::nullopt;
+    default:
+      break;
   }
-  hid_.unplug(path);
+  std::uint32_t type = reboot ? reboot->flags & 0xF : kRebootTypeNormal;
+  if (type == kRebootTypeBootsel) {
+    board_->enterUpdateMode(nowMs, (reboot->p1 & kBootselNoPicoboot) == 0,
+                            (reboot->p1 & kBootselNoDrive) == 0);
+    mode_ = Mode::UpdateMode;
+    return std::nullopt;
+  }
+  // Nothing that was loaded into RAM is run here, so a RAM image finds nothing to start.
+  FlashImageInfo info;
+  if (type != kRebootTypeRamImage) info = inspectFlash(*flash_);
+  if (!info.bootable) {
+    board_->enterUpdateMode(nowMs);
+    mode_ = Mode::UpdateMode;
+    return std::nullopt;
+  }
+  if (info.program == kOurProgramName) {
+    mode_ = Mode::Dongle;
+    donglePlugged_ = true;
+    return info.version;
+  }
+  mode_ = Mode::Other;
+  return std::nullopt;
+}
+
+void World::startDongle(const std::string& version) {
+  dongle_->restart(version, loadSavedConfig(*flash_));
+  bool paired = loadPairing(*flash_);
+  {
+    std::lock_guard<std::mutex> lock(dongle_->mutex());
+    dongle_->controller().paired = paired;
+  }
+  hid_.plug(donglePath(), dongle_);
 }
 
 bool World::donglePlugged() {
@@ -55,7 +134,7 @@ bool World::donglePlugged() {
 
 bool World::dongleInUpdateMode() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return inUpdateMode_;
+  return mode_ == Mode::UpdateMode;
 }
 
 std::string World::donglePath() {
@@ -90,8 +169,16 @@ void World::plugKeyboard() {
 }
 
 void World::setController(const std::function<void(ControllerState&)>& change) {
-  std::lock_guard<std::mutex> lock(dongle_->mutex());
-  change(dongle_->controller());
+  bool before, after;
+  {
+    std::lock_guard<std::mutex> lock(dongle_->mutex());
+    before = dongle_->controller().paired;
+    change(dongle_->controller());
+    after = dongle_->controller().paired;
+  }
+  if (before == after) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (mode_ == Mode::Dongle) storePairing(*flash_, after);
 }
 
 ControllerState World::controller() {
@@ -99,16 +186,108 @@ ControllerState World::controller() {
   return dongle_->controller();
 }
 
-void World::update() {
-  int port = 0;
+void World::tripleClickButton() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (reconnectAtMs_ != 0 && clock_.tickMs() >= reconnectAtMs_) {
-      reconnectAtMs_ = 0;
-      port = usbPort_;
+    if (mode_ != Mode::Dongle) return;  // only the dongle's firmware listens to the button
+  }
+  updateModeRequested();
+}
+
+void World::plugBoard(const BoardSetup& setup) {
+  unplugDongle();
+  switch (setup.firmware) {
+    case BoardFirmware::Ours: {
+      for (std::uint32_t at = 0; at < kSettingsAreaAddress - kFlashBase; at += kFlashSectorSize) {
+        flash_->eraseSector(at);
+      }
+      FirmwareSpec spec;
+      spec.program = kOurProgramName;
+      spec.version = setup.version;
+      writeImage(*flash_, makeFirmwareImage(spec));
+      break;
+    }
+    case BoardFirmware::Blank:
+      flash_->eraseAll();
+      break;
+    case BoardFirmware::Foreign: {
+      flash_->eraseAll();
+      FirmwareSpec spec;
+      spec.program = setup.program;
+      spec.version = setup.version;
+      spec.binaryInfo = !setup.program.empty();
+      spec.seed = 7;
+      writeImage(*flash_, makeFirmwareImage(spec));
+      break;
     }
   }
-  if (port != 0) plugDongle(port);
+  board_->setHeldError(setup.heldError);
+  std::lock_guard<std::mutex> lock(mutex_);
+  board_->enterUpdateMode(clock_.tickMs(), setup.picoboot, setup.drive);
+  mode_ = Mode::UpdateMode;
+}
+
+void World::plugInUpdateMode(bool picoboot, bool drive) {
+  unplugDongle();
+  std::lock_guard<std::mutex> lock(mutex_);
+  board_->enterUpdateMode(clock_.tickMs(), picoboot, drive);
+  mode_ = Mode::UpdateMode;
+}
+
+void World::setBoardHeld(std::uint32_t error) {
+  board_->setHeldError(error);
+}
+
+bool World::boardInUpdateMode() {
+  update();
+  return board_->inUpdateMode();
+}
+
+std::string World::boardPath() {
+  return board_->interfacePath();
+}
+
+std::vector<std::shared_ptr<Uf2Drive>> World::drives() {
+  update();
+  std::vector<std::shared_ptr<Uf2Drive>> present;
+  if (board_->driveAttached()) present.push_back(board_->drive());
+  if (rp2040_ && rp2040_->driveAttached()) present.push_back(rp2040_->drive());
+  return present;
+}
+
+std::shared_ptr<Uf2Drive> World::plugRp2040Board() {
+  if (!rp2040_) rp2040_ = std::make_shared<Rp2040Board>(clock_);
+  rp2040_->plug();
+  return rp2040_->drive();
+}
+
+void World::unplugRp2040Board() {
+  if (rp2040_) rp2040_->unplug();
+}
+
+void World::update() {
+  std::uint64_t now = clock_.tickMs();
+  bool replug = false;
+  std::optional<std::string> version;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (reconnectAtMs_ != 0 && now >= reconnectAtMs_) {
+      reconnectAtMs_ = 0;
+      replug = mode_ == Mode::Dongle;
+    }
+    if (mode_ == Mode::UpdateMode) {
+      if (board_->takeDroppedOff()) {
+        mode_ = Mode::Unplugged;
+      } else if (auto reboot = board_->takeReboot()) {
+        mode_ = Mode::Restarting;
+        restart_ = reboot;
+        restartAtMs_ = reboot->atMs + enumerationMs_;
+      }
+    }
+    if (mode_ == Mode::Restarting && now >= restartAtMs_) version = bootLocked(restart_, now);
+  }
+  if (replug) hid_.plug(donglePath(), dongle_);
+  if (version) startDongle(*version);
 }
 
 void World::reconnectRequested() {
@@ -119,11 +298,13 @@ void World::reconnectRequested() {
 }
 
 void World::updateModeRequested() {
-  hid_.unplug(donglePath());
+  unplugDongleHid();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     donglePlugged_ = false;
-    inUpdateMode_ = true;
+    reconnectAtMs_ = 0;
+    mode_ = Mode::UpdateMode;
+    board_->enterUpdateMode(clock_.tickMs() + enumerationMs_);
   }
   if (onUpdateMode) onUpdateMode();
 }
