@@ -12,7 +12,7 @@
 #include "built_in_firmware.h"
 #include "dongle/dongle_link.h"
 #include "firmware/update_host.h"
-#include "flash/firmware_startup.h"
+#include "flash/firmware_subsystem.h"
 #include "panel/http_server.h"
 #include "panel/panel_launcher.h"
 #include "panel_page_asset.h"
@@ -55,14 +55,13 @@ class AnnouncedServer : public tw::PanelServer {
 };
 
 // The firmware subsystem is told the tray window first; the console needs it too.
-class ConsoleAwareFirmware : public tw::FirmwareStartup {
+class ConsoleAwareFirmware : public tw::FirmwareSubsystem {
  public:
-  ConsoleAwareFirmware(tw::Resources& resources, tw::MessageLoop& loop, tw::Clock& clock,
-                       tw::host::Console& console)
-      : FirmwareStartup(resources, loop, clock), console_(console) {}
+  ConsoleAwareFirmware(tw::FirmwarePorts ports, tw::host::Console& console)
+      : FirmwareSubsystem(ports), console_(console) {}
   void firmwareStart(tw::WindowId window) override {
     console_.setTrayWindow(window);
-    FirmwareStartup::firmwareStart(window);
+    FirmwareSubsystem::firmwareStart(window);
   }
 
  private:
@@ -89,9 +88,16 @@ int main(int argc, char** argv) {
   tw::host::Console console(std::cout, world, loop, desktop);
   console.attach(tray);
 
+  // No browser is registered on the simulated desktop: the panel's address goes to the default
+  // handler, which the console shows.
+  tw::sim::SimDesktopShell shell;
+  tw::sim::SimRegistry registry;
+  tw::sim::SimFileSystem files(clock);
+
   tw::EmbeddedResources resources;
   resources.add(tw::kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
-  ConsoleAwareFirmware firmware(resources, loop, clock, console);
+  ConsoleAwareFirmware firmware(
+      tw::FirmwarePorts{resources, loop, clock, world.usb(), files, shell}, console);
 
   tw::PosixSockets sockets;
   tw::SystemRandom random;
@@ -99,11 +105,6 @@ int main(int argc, char** argv) {
                                  tw::assets::panelPageAsset());
   AnnouncedServer server(httpServer, console);
 
-  // No browser is registered on the simulated desktop: the panel's address goes to the default
-  // handler, which the console shows.
-  tw::sim::SimDesktopShell shell;
-  tw::sim::SimRegistry registry;
-  tw::sim::SimFileSystem files(clock);
   shell.setLaunchObserver([&console](const tw::sim::ShellLaunch& launch) {
     console.printLine("[browser] " + launch.file +
                       (launch.parameters.empty() ? "" : " " + launch.parameters));

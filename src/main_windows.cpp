@@ -6,7 +6,7 @@
 #include "app/tray_app_impl.h"
 #include "dongle/dongle_link.h"
 #include "firmware/update_host.h"
-#include "flash/firmware_startup.h"
+#include "flash/firmware_subsystem.h"
 #include "panel/http_server.h"
 #include "panel/panel_launcher.h"
 #include "panel_page_asset.h"
@@ -21,6 +21,7 @@
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_resources.h"
 #include "platform/win32/win32_tray.h"
+#include "platform/win32/win32_usb.h"
 #include "platform/win32/winsock_sockets.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -31,17 +32,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   tw::DongleLink dongleLink(hid);
 
   tw::win32::Win32Clock clock;
+  tw::win32::Win32DesktopShell shell;
+  tw::win32::Win32Registry registry;
+  tw::win32::Win32FileSystem files;
+  tw::win32::Win32UsbPort usb;
   tw::Win32Resources resources;
-  tw::FirmwareStartup firmware(resources, loop, clock);
+  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell});
 
   tw::WinsockSockets sockets;
   tw::CryptoApiRandom random;
   tw::PanelHttpServer server(tw::HttpServerPorts{sockets, random, clock}, dongleLink, firmware,
                              tw::assets::panelPageAsset());
 
-  tw::win32::Win32DesktopShell shell;
-  tw::win32::Win32Registry registry;
-  tw::win32::Win32FileSystem files;
   tw::ControlPanelLauncher launcher(tw::PanelLauncherPorts{shell, registry, files, desktop}, server,
                                     tw::PanelLauncherConfig{tw::UpdateHost});
   tw::NoStartWithWindows startWithWindows;

@@ -1,0 +1,81 @@
+// The firmware side: its state behind the firmware lock, and the firmware thread, which verifies
+// the built-in image at start and then, turn by turn (woken at once or after 700 ms), runs a
+// queued firmware job or watches for boards in update mode and gives their advice.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "flash/firmware_service.h"
+#include "flash/firmware_state.h"
+#include "flash/picoboot.h"
+#include "platform/clock.h"
+#include "platform/desktop_shell.h"
+#include "platform/file_system.h"
+#include "platform/message_loop.h"
+#include "platform/resources.h"
+#include "platform/usb.h"
+
+namespace tw {
+
+struct FirmwarePorts {
+  Resources& resources;
+  MessageLoop& loop;
+  Clock& clock;
+  UsbPort& usb;
+  FileSystem& files;
+  DesktopShell& desktop;
+};
+
+// The firmware job as the firmware thread runs it: a queued request takes the whole turn.
+class FirmwareJobRunner {
+ public:
+  virtual ~FirmwareJobRunner() = default;
+  // Runs the request taken from the queue to its end, on the firmware thread, without the lock.
+  virtual void runFirmwareJob() = 0;
+};
+
+class FirmwareSubsystem : public FirmwareService {
+ public:
+  explicit FirmwareSubsystem(FirmwarePorts ports, FirmwareJobRunner* jobRunner = nullptr);
+  ~FirmwareSubsystem() override;
+  FirmwareSubsystem(const FirmwareSubsystem&) = delete;
+  FirmwareSubsystem& operator=(const FirmwareSubsystem&) = delete;
+
+  void firmwareStart(WindowId trayWindow) override;
+  void firmwareStop() override;
+  void reportDongle(bool, const std::string&) override {}
+  bool isFirmwareBusy() override;
+  bool isBoardInUpdateMode() override;
+  bool jobTrayText(std::string&) override { return false; }
+  bool offeredUpdate(std::string&) override { return false; }
+  bool takeNotice(TrayNotice& notice) override;
+  bool startFirmwareAction(const std::string& action, bool confirm, std::string& error) override;
+  void requestUpdateCheck() override {}
+
+  // One watcher pass; the firmware thread's, exposed for tests.
+  void watchBoards();
+  FirmwareState& state() { return state_; }
+  const PicobootPorts& picoboot() const { return picoboot_; }
+
+  static constexpr std::uint32_t kTurnWaitMs = 700;
+  static constexpr std::uint32_t kStopWaitMs = 4000;
+
+ private:
+  void threadMain();
+  void takeTurn();
+  void postToTray(WParam kind);
+
+  FirmwarePorts ports_;
+  PicobootPorts picoboot_;
+  FirmwareJobRunner* jobRunner_;
+  FirmwareState state_;
+  WindowId trayWindow_ = 0;  // under the firmware lock
+  std::atomic<bool> stopFlag_{false};
+  std::atomic<bool> cancelFlag_{false};
+  std::unique_ptr<ClockEvent> wakeEvent_;
+  std::unique_ptr<ClockThread> thread_;
+};
+
+}  // namespace tw

@@ -1,0 +1,153 @@
+// The firmware thread on virtual time, against the simulated world: the built-in image at start,
+// turns of 700 ms, boards in update mode noticed and advised once, standing back for the bench
+// tool, and a stop within its bound.
+#include "flash/firmware_subsystem.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "built_in_firmware.h"
+#include "platform/host/embedded_resources.h"
+#include "platform/host/queue_message_loop.h"
+#include "sim/sim_desktop_shell.h"
+#include "sim/sim_file_system.h"
+#include "sim/virtual_clock.h"
+#include "sim/world.h"
+
+namespace tw {
+namespace {
+
+class Recorder : public WindowHandler {
+ public:
+  LResult onMessage(WindowId, std::uint32_t message, WParam wParam, LParam) override {
+    if (message == WM_APP_FIRMWARE) kinds.push_back(wParam);
+    return 0;
+  }
+  std::vector<WParam> kinds;
+};
+
+sim::World::Options noDongle() {
+  sim::World::Options options;
+  options.donglePlugged = false;
+  return options;
+}
+
+struct FirmwareThreadFixture {
+  explicit FirmwareThreadFixture(bool withImage = true)
+      : world(clock, noDongle()), files(clock), loop(clock) {
+    if (withImage) {
+      resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
+    }
+    window = loop.createHiddenWindow("TarnwickBridgeTrayWnd", "Tarnwick Bridge", &tray);
+  }
+  ~FirmwareThreadFixture() { firmware.firmwareStop(); }
+
+  // Lets the thread take its turns for `ms` of virtual time, then hands its posts to the tray.
+  void run(std::uint32_t ms) {
+    clock.sleepMs(ms);
+    loop.dispatchPending();
+  }
+  std::vector<TrayNotice> notices() {
+    std::vector<TrayNotice> taken;
+    TrayNotice notice;
+    while (firmware.takeNotice(notice)) taken.push_back(notice);
+    return taken;
+  }
+
+  sim::VirtualClock clock{0};
+  sim::World world;
+  sim::SimFileSystem files;
+  sim::SimDesktopShell desktop;
+  QueueMessageLoop loop;
+  Recorder tray;
+  WindowId window = 0;
+  EmbeddedResources resources;
+  FirmwareSubsystem firmware{FirmwarePorts{resources, loop, clock, world.usb(), files, desktop}};
+};
+
+TEST(FirmwareThreadThreaded, VerifiesTheBuiltInImageAndTellsTheTray) {
+  for (bool withImage : {true, false}) {
+    FirmwareThreadFixture f(withImage);
+    f.firmware.firmwareStart(f.window);
+    f.run(100);
+    std::lock_guard<std::mutex> lock(f.firmware.state().lock);
+    EXPECT_EQ(f.firmware.state().builtIn.builtInState, withImage ? 1 : -1);
+    EXPECT_EQ(f.firmware.state().firmwareSeq, 2u);
+    ASSERT_FALSE(f.tray.kinds.empty());
+    EXPECT_EQ(f.tray.kinds.front(), FW_CHANGED);
+  }
+}
+
+TEST(FirmwareThreadThreaded, StopsWithinItsBoundEvenInTheMiddleOfAWait) {
+  FirmwareThreadFixture f;
+  f.firmware.firmwareStart(f.window);
+  f.run(10 * FirmwareSubsystem::kTurnWaitMs + 350);
+  const std::uint64_t before = f.clock.tickMs();
+  f.firmware.firmwareStop();
+  EXPECT_LE(f.clock.tickMs() - before, 4000u);
+  EXPECT_FALSE(f.firmware.isBoardInUpdateMode());
+}
+
+TEST(FirmwareThreadThreaded, ABoardInUpdateModeIsAdvisedOnceAndForgottenWhenUnplugged) {
+  FirmwareThreadFixture f;
+  f.firmware.firmwareStart(f.window);
+  f.run(1000);
+  f.world.plugBoard(sim::World::BoardSetup::ours("0.9.1"));
+  f.run(3000);
+  EXPECT_TRUE(f.firmware.isBoardInUpdateMode());
+  std::vector<TrayNotice> notices = f.notices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].title, "Dongle in update mode");
+  EXPECT_EQ(notices[0].text, "It has 0.9.1 and 0.9.3 is ready. Open the panel to install it.");
+  f.run(5000);
+  EXPECT_TRUE(f.notices().empty());  // once per board
+
+  f.world.unplugBoard();
+  f.run(1000);
+  EXPECT_FALSE(f.firmware.isBoardInUpdateMode());
+  f.world.plugBoard(sim::World::BoardSetup::foreign("blink"));
+  f.run(3000);
+  notices = f.notices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].title, "Board in update mode");
+}
+
+TEST(FirmwareThreadThreaded, StandsBackWhileTheBenchToolRuns) {
+  FirmwareThreadFixture f;
+  WindowId rig = f.desktop.addWindow("RigWindow", "Tarnwick Pellmark Rig");
+  f.firmware.firmwareStart(f.window);
+  f.world.plugBoard(sim::World::BoardSetup::blank());
+  f.run(5000);
+  EXPECT_FALSE(f.firmware.isBoardInUpdateMode());
+  EXPECT_TRUE(f.notices().empty());
+  EXPECT_EQ(f.world.board().counters().commands[0x84], 0u);  // never read while it works
+
+  f.desktop.removeWindow(rig);
+  f.run(3000);
+  EXPECT_TRUE(f.firmware.isBoardInUpdateMode());
+  std::vector<TrayNotice> notices = f.notices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].title, "New board in update mode");
+}
+
+TEST(FirmwareThreadThreaded, ABusyBoardIsReadAgainThreeSecondsLater) {
+  FirmwareThreadFixture f;
+  f.firmware.firmwareStart(f.window);
+  f.world.plugBoard(sim::World::BoardSetup::ours("0.9.3").heldBy(32));
+  f.run(2000);
+  {
+    std::lock_guard<std::mutex> lock(f.firmware.state().lock);
+    EXPECT_EQ(f.firmware.state().board.read, BOARD_BUSY);
+  }
+  EXPECT_TRUE(f.notices().empty());  // nothing to say about a board someone else is using
+  f.world.setBoardHeld(0);
+  f.run(4000);
+  std::vector<TrayNotice> notices = f.notices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].text,
+            "It already has 0.9.3. Open the panel to restart it, or to repair it.");
+}
+
+}  // namespace
+}  // namespace tw
