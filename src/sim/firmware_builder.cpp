@@ -22,11 +22,11 @@ std::uint32_t roundUp4(std::uint32_t value) {
 
 }  // namespace
 
-std::vector<std::uint8_t> makeFirmwareImage(const FirmwareSpec& spec) {
-  std::uint32_t size = std::max<std::uint32_t>(spec.size, 4096);
+std::vector<std::uint8_t> makeFirmwareImage(const FirmwareRecipe& recipe) {
+  std::uint32_t size = std::max<std::uint32_t>(recipe.size, 4096);
   size = (size + kFlashPageSize - 1) & ~(kFlashPageSize - 1);
   std::vector<std::uint8_t> image(size);
-  std::uint32_t x = 0x2545f491u ^ (spec.seed * 0x9e3779b9u);
+  std::uint32_t x = 0x2545f491u ^ (recipe.seed * 0x9e3779b9u);
   for (auto& byte : image) {
     x ^= x << 13;
     x ^= x >> 17;
@@ -38,7 +38,7 @@ std::vector<std::uint8_t> makeFirmwareImage(const FirmwareSpec& spec) {
   put32(image, 4, kFlashBase + 0x201);  // reset handler, Thumb
   for (std::uint32_t v = 2; v < 68; ++v) put32(image, 4 * v, kFlashBase + 0x1f9);
 
-  if (spec.bootable) {
+  if (recipe.bootable) {
     // Executable, Arm, secure, RP2350; the only block, its link pointing at itself.
     put32(image, kImageDef, kBlockMarkerStart);
     put32(image, kImageDef + 4, 0x10210142);
@@ -48,7 +48,7 @@ std::vector<std::uint8_t> makeFirmwareImage(const FirmwareSpec& spec) {
   } else {
     std::fill(image.begin() + kImageDef, image.begin() + kImageDef + 20, 0);
   }
-  if (!spec.binaryInfo) {
+  if (!recipe.binaryInfo) {
     std::fill(image.begin() + kInfoHeader, image.begin() + kInfoHeader + 20, 0);
     return image;
   }
@@ -57,8 +57,8 @@ std::vector<std::uint8_t> makeFirmwareImage(const FirmwareSpec& spec) {
   std::uint32_t at = size - 1024;
   std::uint32_t ramFrom = size;  // first byte that the copy table moves to RAM
   auto runtimeAddress = [&](std::uint32_t offset) {
-    return spec.entriesInRam && offset >= ramFrom ? kRamCopy + (offset - ramFrom)
-                                                  : kFlashBase + offset;
+    return recipe.entriesInRam && offset >= ramFrom ? kRamCopy + (offset - ramFrom)
+                                                    : kFlashBase + offset;
   };
   auto addString = [&](const std::string& text) {
     std::uint32_t address = runtimeAddress(at);
@@ -72,10 +72,11 @@ std::vector<std::uint8_t> makeFirmwareImage(const FirmwareSpec& spec) {
   std::vector<Entry> entries;
   std::uint32_t board = addString("tarnwick_bridge");
   entries.push_back({0xb63cffbb, board});
-  if (!spec.program.empty()) entries.push_back({kBinaryInfoIdProgramName, addString(spec.program)});
+  if (!recipe.program.empty())
+    entries.push_back({kBinaryInfoIdProgramName, addString(recipe.program)});
   ramFrom = at;
-  if (!spec.version.empty()) {
-    entries.push_back({kBinaryInfoIdProgramVersion, addString(spec.version)});
+  if (!recipe.version.empty()) {
+    entries.push_back({kBinaryInfoIdProgramVersion, addString(recipe.version)});
   }
   std::vector<std::uint32_t> entryAddresses;
   for (const Entry& entry : entries) {
@@ -93,7 +94,7 @@ std::vector<std::uint8_t> makeFirmwareImage(const FirmwareSpec& spec) {
   std::uint32_t pointersEnd = runtimeAddress(at);
   std::uint32_t ramTo = at;
   std::uint32_t copyTable = at;
-  if (spec.entriesInRam) {
+  if (recipe.entriesInRam) {
     put32(image, at, kFlashBase + ramFrom);
     put32(image, at + 4, kRamCopy);
     put32(image, at + 8, kRamCopy + (ramTo - ramFrom));

@@ -13,7 +13,7 @@
 
 namespace tw::sim {
 
-struct FirmwareSpec {
+struct FirmwareRecipe {
   std::string program = "korrinlink";  // not declared when empty
   std::string version = "0.9.3";       // not declared when empty
   bool binaryInfo = true;              // false: no binary information at all
@@ -23,7 +23,7 @@ struct FirmwareSpec {
   std::uint32_t seed = 1;              // varies the code bytes
 };
 
-std::vector<std::uint8_t> makeFirmwareImage(const FirmwareSpec& spec);
+std::vector<std::uint8_t> makeFirmwareImage(const FirmwareRecipe& recipe);
 
 // One 512-byte block per 256 bytes of the image, numbered from 0.
 std::vector<std::uint8_t> makeUf2(const std::vector<std::uint8_t>& image,

@@ -26,10 +26,10 @@ World::World(Clock& clock, Options options)
   } else if (!options.flashImage.empty()) {
     writeImage(*flash_, options.flashImage);
   } else {
-    FirmwareSpec spec;
-    spec.program = kOurProgramName;
-    spec.version = options.dongle.firmwareVersion;
-    writeImage(*flash_, makeFirmwareImage(spec));
+    FirmwareRecipe recipe;
+    recipe.program = kOurProgramName;
+    recipe.version = options.dongle.firmwareVersion;
+    writeImage(*flash_, makeFirmwareImage(recipe));
   }
   storePairing(*flash_, options.controllerPaired);
   board_ = std::make_shared<Rp2350Board>(clock, flash_, options.board);
@@ -176,9 +176,8 @@ void World::setController(const std::function<void(ControllerState&)>& change) {
     change(dongle_->controller());
     after = dongle_->controller().paired;
   }
-  if (before == after) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (mode_ == Mode::Dongle) storePairing(*flash_, after);
+  // Kept in the flash whatever runs, so the next start of the dongle finds it.
+  if (before != after) storePairing(*flash_, after);
 }
 
 ControllerState World::controller() {
@@ -201,10 +200,10 @@ void World::plugBoard(const BoardSetup& setup) {
       for (std::uint32_t at = 0; at < kSettingsAreaAddress - kFlashBase; at += kFlashSectorSize) {
         flash_->eraseSector(at);
       }
-      FirmwareSpec spec;
-      spec.program = kOurProgramName;
-      spec.version = setup.version;
-      writeImage(*flash_, makeFirmwareImage(spec));
+      FirmwareRecipe recipe;
+      recipe.program = kOurProgramName;
+      recipe.version = setup.version;
+      writeImage(*flash_, makeFirmwareImage(recipe));
       break;
     }
     case BoardFirmware::Blank:
@@ -212,12 +211,12 @@ void World::plugBoard(const BoardSetup& setup) {
       break;
     case BoardFirmware::Foreign: {
       flash_->eraseAll();
-      FirmwareSpec spec;
-      spec.program = setup.program;
-      spec.version = setup.version;
-      spec.binaryInfo = !setup.program.empty();
-      spec.seed = 7;
-      writeImage(*flash_, makeFirmwareImage(spec));
+      FirmwareRecipe recipe;
+      recipe.program = setup.program;
+      recipe.version = setup.version;
+      recipe.binaryInfo = !setup.program.empty();
+      recipe.seed = 7;
+      writeImage(*flash_, makeFirmwareImage(recipe));
       break;
     }
   }

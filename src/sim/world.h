@@ -163,8 +163,7 @@ class World {
   void updateModeRequested();
   // Starts the device after a reset (with the world's lock held); gives the version to start
   // the dongle with when our firmware runs.
-  std::optional<std::string> bootLocked(std::optional<RebootRequest> reboot,
-                                        std::uint64_t nowMs);
+  std::optional<std::string> bootLocked(std::optional<RebootRequest> reboot, std::uint64_t nowMs);
   // Outside the lock: the dongle's firmware comes up with its flash's settings.
   void startDongle(const std::string& version);
   void unplugDongleHid();

@@ -51,9 +51,9 @@ class BoardWorldTest : public ::testing::Test {
   }
 
   static std::vector<std::uint8_t> ours(const std::string& version) {
-    FirmwareSpec spec;
-    spec.version = version;
-    return makeFirmwareImage(spec);
+    FirmwareRecipe recipe;
+    recipe.version = version;
+    return makeFirmwareImage(recipe);
   }
 
   void sendFeature(std::vector<std::uint8_t> report) {
@@ -209,7 +209,8 @@ TEST_F(BoardWorldTest, BoardsAPersonCanPlugIn) {
   EXPECT_EQ(boards().size(), 1u);
   EXPECT_TRUE(world.drives().empty());
 
-  for (std::uint32_t held : {USB_ERROR_ACCESS_DENIED, USB_ERROR_SHARING_VIOLATION, USB_ERROR_BUSY}) {
+  for (std::uint32_t held :
+       {USB_ERROR_ACCESS_DENIED, USB_ERROR_SHARING_VIOLATION, USB_ERROR_BUSY}) {
     world.plugBoard(World::BoardSetup::blank().heldBy(held));
     UsbOpenStep step = UsbOpenStep::WinUsb;
     std::uint32_t error = 0;

@@ -13,22 +13,22 @@ namespace {
 TEST(FlashImageTest, DeclaredNameAndVersionWhereverTheEntriesLive) {
   struct Case {
     const char* name;
-    FirmwareSpec spec;
+    FirmwareRecipe recipe;
     bool bootable;
     const char* program;
     const char* version;
   };
-  FirmwareSpec plain;
-  FirmwareSpec inRam;
+  FirmwareRecipe plain;
+  FirmwareRecipe inRam;
   inRam.entriesInRam = true;
   inRam.version = "1.2.3-rc1";
-  FirmwareSpec undeclared;
+  FirmwareRecipe undeclared;
   undeclared.binaryInfo = false;
-  FirmwareSpec nameless;
+  FirmwareRecipe nameless;
   nameless.program = "";
-  FirmwareSpec notBootable;
+  FirmwareRecipe notBootable;
   notBootable.bootable = false;
-  FirmwareSpec large;
+  FirmwareRecipe large;
   large.size = 1024 * 1024;
   large.program = "blink";
   const Case cases[] = {
@@ -41,12 +41,12 @@ TEST(FlashImageTest, DeclaredNameAndVersionWhereverTheEntriesLive) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::uint8_t> image = makeFirmwareImage(c.spec);
+    std::vector<std::uint8_t> image = makeFirmwareImage(c.recipe);
     FlashImageInfo info = inspectImage(image);
     EXPECT_EQ(info.bootable, c.bootable);
     EXPECT_EQ(info.program, c.program);
     EXPECT_EQ(info.version, c.version);
-    EXPECT_EQ(info.binaryInfo, c.spec.binaryInfo);
+    EXPECT_EQ(info.binaryInfo, c.recipe.binaryInfo);
 
     // The same through a flash chip, from the UF2 file.
     NorFlash flash;
@@ -58,7 +58,7 @@ TEST(FlashImageTest, DeclaredNameAndVersionWhereverTheEntriesLive) {
 }
 
 TEST(FlashImageTest, DamagedDeclarationsAreIgnored) {
-  std::vector<std::uint8_t> image = makeFirmwareImage(FirmwareSpec{});
+  std::vector<std::uint8_t> image = makeFirmwareImage(FirmwareRecipe{});
   // A version string without its terminator within 64 bytes is not taken.
   std::vector<std::uint8_t> longVersion = image;
   auto at = std::search(longVersion.begin(), longVersion.end(), std::begin("0.9.3"),
@@ -85,7 +85,7 @@ TEST(FlashImageTest, NorFlashWrapsOffsetsAndPagesLikeTheChip) {
   std::uint8_t page[256];
   std::memset(page, 0x0F, sizeof page);
   flash.programPage(8192 + 128, page, 256);  // the chip ignores the address bits it lacks
-  EXPECT_EQ(flash.read(0, 1)[0], 0x0F);        // wrapped within the page
+  EXPECT_EQ(flash.read(0, 1)[0], 0x0F);      // wrapped within the page
   EXPECT_EQ(flash.read(255, 1)[0], 0x0F);
   EXPECT_EQ(flash.read(256, 1)[0], 0xFF);
   EXPECT_FALSE(flash.sectorErased(0));

@@ -149,8 +149,8 @@ TEST_F(PicobootRulesTest, AWriteThatTheDriveInterruptsFailsAsInterleaved) {
   ASSERT_TRUE(raw.write(commandBlock(0x05, 8, 512, {0x10040000, 512})));
   ASSERT_TRUE(raw.write(std::vector<std::uint8_t>(256, 0x11)));  // the first page is programmed
   // A UF2 block lands through the drive between the two pages.
-  FirmwareSpec spec;
-  std::vector<std::uint8_t> uf2 = makeUf2(makeFirmwareImage(spec));
+  FirmwareRecipe recipe;
+  std::vector<std::uint8_t> uf2 = makeUf2(makeFirmwareImage(recipe));
   std::size_t written = 0;
   ASSERT_TRUE(writer->write(uf2.data(), 512, written, error));
   raw.write(std::vector<std::uint8_t>(256, 0x22));

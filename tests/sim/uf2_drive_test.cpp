@@ -27,10 +27,10 @@ class Uf2DriveTest : public ::testing::Test {
   }
 
   static std::vector<std::uint8_t> ours(const std::string& version, std::uint32_t size) {
-    FirmwareSpec spec;
-    spec.version = version;
-    spec.size = size;
-    return makeFirmwareImage(spec);
+    FirmwareRecipe recipe;
+    recipe.version = version;
+    recipe.size = size;
+    return makeFirmwareImage(recipe);
   }
 
   bool dongleOnHid() {
@@ -85,11 +85,12 @@ TEST_F(Uf2DriveTest, OnlyACompleteFileOfThisChipRestartsTheBoard) {
   std::vector<std::uint8_t> good = makeUf2(image);  // 16 blocks
   auto blocks = [&](std::initializer_list<int> numbers) {
     std::vector<std::uint8_t> file;
-    for (int n : numbers) file.insert(file.end(), good.begin() + 512 * n, good.begin() + 512 * (n + 1));
+    for (int n : numbers)
+      file.insert(file.end(), good.begin() + 512 * n, good.begin() + 512 * (n + 1));
     return file;
   };
-  std::vector<std::uint8_t> repeated = blocks({0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13,
-                                               14, 15});
+  std::vector<std::uint8_t> repeated =
+      blocks({0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
   std::vector<std::uint8_t> backwards =
       blocks({15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0});
   std::vector<std::uint8_t> missing = blocks({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14});
