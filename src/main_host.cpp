@@ -26,6 +26,7 @@
 #include "sim/sim_desktop.h"
 #include "sim/sim_desktop_shell.h"
 #include "sim/sim_file_system.h"
+#include "sim/uf2_drive_volume.h"
 #include "sim/sim_registry.h"
 #include "sim/world.h"
 
@@ -85,14 +86,15 @@ int main(int argc, char** argv) {
   tw::sim::SimDesktop desktop(clock);
   tw::DongleLink dongleLink(world.hid());
 
-  tw::host::Console console(std::cout, world, loop, desktop);
-  console.attach(tray);
-
   // No browser is registered on the simulated desktop: the panel's address goes to the default
   // handler, which the console shows.
   tw::sim::SimDesktopShell shell;
   tw::sim::SimRegistry registry;
   tw::sim::SimFileSystem files(clock);
+  tw::sim::mountBoardDrive(world, files);
+
+  tw::host::Console console(std::cout, world, loop, desktop, shell, files);
+  console.attach(tray);
 
   tw::EmbeddedResources resources;
   resources.add(tw::kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
@@ -115,10 +117,11 @@ int main(int argc, char** argv) {
 
   console.printLine(std::string("Tarnwick Bridge ") + TW_VERSION_TEXT +
                     " on the simulated world: a dongle with its controller on. Type help.");
-  // Standard input stays open for the life of the app; the reader simply ends with the process.
+  // The end of standard input quits the app, as "quit" would.
   std::thread([&console] {
     std::string line;
     while (std::getline(std::cin, line)) console.execute(line);
+    console.quitWhenReady();
   }).detach();
 
   tw::TrayApp app(tw::TrayAppConfig{TW_VERSION_TEXT, commandLine},

@@ -18,6 +18,18 @@ const char* const kHelp =
     "  discharging | charging | full   controller power state\n"
     "  signal N           link signal in dBm (0 = no reading)\n"
     "  press              triple-click the dongle's button (restarts it into update mode)\n"
+    "Commands (boards in update mode and the bench tool):\n"
+    "  board ours VERSION a board in update mode with Tarnwick firmware VERSION\n"
+    "  board blank        a new board with nothing on it\n"
+    "  board foreign [NAME]  a board running another program (no name: one that declares none)\n"
+    "  board drive-only   the board's drive without its USB interface\n"
+    "  board usb-only     the board's USB interface without its drive\n"
+    "  board busy | free  another program holds the board's interface, or lets go\n"
+    "  board gone         unplug the board\n"
+    "  rig on | off       the bench tool's window \"Tarnwick Pellmark Rig\"\n"
+    "  marker SECONDS     the bench tool's hands-off marker, written SECONDS ago (negative: "
+    "ahead)\n"
+    "  marker off         remove the marker\n"
     "  dualsense          plug in a plain DualSense beside the dongle\n"
     "  last-output        print the last output report the dongle received\n"
     "  config             print the dongle's applied configuration\n"
@@ -97,6 +109,12 @@ void Console::printTrayEvent(const sim::TrayEvent& event) {
   }
 }
 
+void Console::quitWhenReady() {
+  // Input may end before the tray has made its window (a script piping a few commands in).
+  while (trayWindow_ == 0) world_.clock().sleepMs(50);
+  post(msg::COMMAND, ID_QUIT, 0);
+}
+
 void Console::post(std::uint32_t message, WParam wParam, LParam lParam) {
   if (trayWindow_ == 0 || !loop_.postMessage(trayWindow_, message, wParam, lParam)) {
     printLine("(the tray is not running)");
@@ -129,8 +147,13 @@ bool Console::execute(const std::string& line) {
     world_.setController(
         [number](sim::ControllerState& c) { c.signalDbm = static_cast<std::int8_t>(number); });
   } else if (command == "press") {
-    world_.tripleClickButton();
-    printLine("(the dongle restarted into update mode; plug it back in to leave it)");
+    return pressCommand();
+  } else if (command == "board" || command == "rig" || command == "marker") {
+    std::istringstream arguments(line);
+    arguments >> command;
+    if (command == "board") return boardCommand(arguments);
+    if (command == "rig") return rigCommand(arguments);
+    return markerCommand(arguments);
   } else if (command == "dualsense") {
     world_.plugDualSense();
   } else if (command == "last-output") {

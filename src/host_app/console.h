@@ -6,20 +6,24 @@
 #include <functional>
 #include <iosfwd>
 #include <mutex>
+#include <sstream>
 #include <string>
 
 #include "app/tray_app_impl.h"
 #include "platform/host/queue_message_loop.h"
 #include "sim/recording_tray.h"
 #include "sim/sim_desktop.h"
+#include "sim/sim_desktop_shell.h"
+#include "sim/sim_file_system.h"
 #include "sim/world.h"
 
 namespace tw::host {
 
 class Console {
  public:
-  Console(std::ostream& out, sim::World& world, QueueMessageLoop& loop, sim::SimDesktop& desktop)
-      : out_(out), world_(world), loop_(loop), desktop_(desktop) {}
+  Console(std::ostream& out, sim::World& world, QueueMessageLoop& loop, sim::SimDesktop& desktop,
+          sim::SimDesktopShell& shell, sim::SimFileSystem& files)
+      : out_(out), world_(world), loop_(loop), desktop_(desktop), shell_(shell), files_(files) {}
 
   // Prints tray changes, balloons, menus and message boxes as they happen.
   void attach(sim::RecordingTray& tray);
@@ -27,18 +31,28 @@ class Console {
   void setTrayWindow(WindowId window) { trayWindow_ = window; }
   void printHelp();
   void printLine(const std::string& line);
-  // Carries out one typed command; false when the command is unknown.
+  // Carries out one typed command; false when it is unknown or its arguments are wrong.
   bool execute(const std::string& line);
+  // Quits the app as "quit" does, once its tray is running: the end of standard input.
+  void quitWhenReady();
 
  private:
   void printTrayEvent(const sim::TrayEvent& event);
   void post(std::uint32_t message, WParam wParam, LParam lParam);
+  // Boards in update mode and the bench tool (board_commands.cpp).
+  bool pressCommand();
+  bool boardCommand(std::istringstream& words);
+  bool rigCommand(std::istringstream& words);
+  bool markerCommand(std::istringstream& words);
 
   std::ostream& out_;
   std::mutex outMutex_;
   sim::World& world_;
   QueueMessageLoop& loop_;
   sim::SimDesktop& desktop_;
+  sim::SimDesktopShell& shell_;
+  sim::SimFileSystem& files_;
+  WindowId rigWindow_ = 0;
   std::atomic<WindowId> trayWindow_{0};
   std::string lastShown_;
 };

@@ -137,6 +137,11 @@ bool World::dongleInUpdateMode() {
   return mode_ == Mode::UpdateMode;
 }
 
+bool World::dongleRunning() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mode_ == Mode::Dongle;
+}
+
 std::string World::donglePath() {
   int port;
   {

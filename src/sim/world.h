@@ -66,6 +66,8 @@ class World {
   bool donglePlugged();
   std::string donglePath();
   bool dongleInUpdateMode();
+  // The dongle is plugged in and running its firmware (it answers over HID).
+  bool dongleRunning();
 
   // A plain DualSense on a cable, and a keyboard, beside the dongle.
   void plugDualSense();

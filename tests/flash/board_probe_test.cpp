@@ -79,8 +79,8 @@ struct ProbeCase {
   const char* why;  // the start of the failure line
 };
 
-void plugWith(BoardBench& bench, const sim::FirmwareSpec& spec) {
-  sim::writeImage(bench.world.flash(), sim::makeFirmwareImage(spec));
+void plugWith(BoardBench& bench, const sim::FirmwareRecipe& recipe) {
+  sim::writeImage(bench.world.flash(), sim::makeFirmwareImage(recipe));
   bench.world.plugInUpdateMode();
 }
 
@@ -103,17 +103,17 @@ const ProbeCase kProbeCases[] = {
      1, "blinky", "2.1", false, ""},
     {"unnamed",
      [](BoardBench& b) {
-       sim::FirmwareSpec spec;
-       spec.program = "";
-       spec.version = "1.4";
-       plugWith(b, spec);
+       sim::FirmwareRecipe recipe;
+       recipe.program = "";
+       recipe.version = "1.4";
+       plugWith(b, recipe);
      },
      1, "", "1.4", false, ""},
     {"no program information",
      [](BoardBench& b) {
-       sim::FirmwareSpec spec;
-       spec.binaryInfo = false;
-       plugWith(b, spec);
+       sim::FirmwareRecipe recipe;
+       recipe.binaryInfo = false;
+       plugWith(b, recipe);
      },
      1, "", "", false, ""},
     {"blank",

@@ -12,6 +12,7 @@
 #include "platform/host/queue_message_loop.h"
 #include "sim/sim_desktop_shell.h"
 #include "sim/sim_file_system.h"
+#include "sim/uf2_drive_volume.h"
 #include "sim/virtual_clock.h"
 #include "sim/world.h"
 
@@ -40,6 +41,7 @@ struct FirmwareThreadFixture {
       resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
     }
     window = loop.createHiddenWindow("TarnwickBridgeTrayWnd", "Tarnwick Bridge", &tray);
+    sim::mountBoardDrive(world, files);
   }
   ~FirmwareThreadFixture() { firmware.firmwareStop(); }
 
@@ -147,6 +149,37 @@ TEST(FirmwareThreadThreaded, ABusyBoardIsReadAgainThreeSecondsLater) {
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].text,
             "It already has 0.9.3. Open the panel to restart it, or to repair it.");
+}
+
+TEST(FirmwareThreadThreaded, ADriveWithoutItsInterfaceIsOneBoardThatCannotBeRead) {
+  FirmwareThreadFixture f;
+  f.firmware.firmwareStart(f.window);
+  f.world.plugBoard(sim::World::BoardSetup::ours("0.9.1").only(false, true));
+  f.run(3000);
+  EXPECT_TRUE(f.firmware.isBoardInUpdateMode());
+  EXPECT_TRUE(f.notices().empty());  // its interface may still come
+  f.run(4500);                       // more than 6 s after the drive was first seen
+  std::vector<TrayNotice> notices = f.notices();
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].text, "Open the panel to install firmware on it.");
+  std::lock_guard<std::mutex> lock(f.firmware.state().lock);
+  EXPECT_EQ(f.firmware.state().board.drive, "E:");
+  EXPECT_EQ(f.firmware.state().board.why,
+            "Windows hasn't given this app the board's USB update interface");
+}
+
+TEST(FirmwareThreadThreaded, ABoardWithBothIsReadOverUsbAndKnowsItsDrive) {
+  FirmwareThreadFixture f;
+  f.firmware.firmwareStart(f.window);
+  f.world.plugBoard(sim::World::BoardSetup::ours("0.9.3"));
+  f.run(3000);
+  std::lock_guard<std::mutex> lock(f.firmware.state().lock);
+  const BootBoard& board = f.firmware.state().board;
+  EXPECT_TRUE(board.usb);
+  EXPECT_EQ(board.drive, "E:");
+  EXPECT_EQ(board.read, BOARD_READ);
+  EXPECT_TRUE(board.ours);
+  EXPECT_EQ(board.version, "0.9.3");
 }
 
 }  // namespace
