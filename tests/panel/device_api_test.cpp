@@ -103,12 +103,14 @@ TEST_F(DeviceApiTest, DeviceInfoWithoutADongleIsNotFound) {
 
 TEST_F(DeviceApiTest, VersionTextIsCleanedForJson) {
   const std::uint8_t spaces[] = {0xF8, ' ', '\t', 0x7F, ' ', 0};
-  EXPECT_EQ(versionTextForJson(spaces, sizeof spaces), "");
+  EXPECT_EQ(identityTextFromReport(spaces, sizeof spaces, IdentityChars::JsonSafe), "");
   const std::uint8_t quoted[] = {0xF8, '1', '"', ',', '\\', 'x', ' ', ' ', 0, 'y'};
-  EXPECT_EQ(versionTextForJson(quoted, sizeof quoted), "1,x");
+  EXPECT_EQ(identityTextFromReport(quoted, sizeof quoted, IdentityChars::JsonSafe), "1,x");
   std::vector<std::uint8_t> longText(100, 'a');
   longText[0] = 0xF8;
-  EXPECT_EQ(versionTextForJson(longText.data(), longText.size()).size(), 63u);
+  EXPECT_EQ(
+      identityTextFromReport(longText.data(), longText.size(), IdentityChars::JsonSafe).size(),
+      63u);
 
   // Whatever the dongle answers, the device info stays well-formed JSON.
   DongleLink fresh{world.hid()};
