@@ -1,6 +1,7 @@
 #include "sim/virtual_clock.h"
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -60,8 +61,12 @@ VirtualClock::VirtualClock(std::uint64_t startMs) : nowMs_(startMs) {
 }
 
 VirtualClock::~VirtualClock() {
-  auto& mine = participating;
-  mine.erase(std::remove(mine.begin(), mine.end(), this), mine.end());
+  // A thread started here touches the clock up to its very end (its end event, leaving), also
+  // one whose handle was dropped. Wait for those still running, and let time move for them
+  // meanwhile: this thread no longer takes part.
+  leave();
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return liveThreads_ == 0; });
 }
 
 std::uint64_t VirtualClock::tickMs() {
@@ -83,13 +88,26 @@ std::unique_ptr<ClockThread> VirtualClock::startThread(std::function<void()> bod
     // Counted as running before it exists, so time cannot move while it starts.
     std::lock_guard<std::mutex> lock(mutex_);
     ++running_;
+    ++liveThreads_;
   }
-  std::thread thread([this, body = std::move(body), ended] {
-    participating.push_back(this);
-    body();
-    ended->set();
-    leave();
-  });
+  std::thread thread;
+  try {
+    thread = std::thread([this, body = std::move(body), ended] {
+      participating.push_back(this);
+      body();
+      ended->set();
+      leave();
+      std::lock_guard<std::mutex> lock(mutex_);
+      --liveThreads_;
+      changed_.notify_all();  // under the lock: the clock cannot go before this returns
+    });
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --liveThreads_;
+    --running_;
+    moveTimeIfAllWait();
+    return nullptr;
+  }
   return std::make_unique<VirtualThread>(std::move(thread), ended);
 }
 
