@@ -1,6 +1,7 @@
 #include "sim/virtual_clock.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -10,8 +11,30 @@ namespace {
 
 constexpr std::uint64_t kNoDeadline = UINT64_MAX;
 
-// The clocks the current thread takes part in (usually one; tests may build several).
-thread_local std::vector<const VirtualClock*> participating;
+// The clocks the current thread takes part in (usually one; tests may build a few at once). A
+// plain array, with nothing to destroy: a clock in static storage goes after the thread-local
+// objects of the thread that ends the process, and must still find its entry then.
+struct Participation {
+  static constexpr int kMaxClocks = 16;
+  const VirtualClock* clocks[kMaxClocks];
+  int count;
+
+  bool contains(const VirtualClock* clock) const {
+    return std::find(clocks, clocks + count, clock) != clocks + count;
+  }
+  void add(const VirtualClock* clock) {
+    if (count == kMaxClocks) std::abort();  // a test that builds this many clocks is broken
+    clocks[count++] = clock;
+  }
+  bool remove(const VirtualClock* clock) {
+    const VirtualClock** found = std::find(clocks, clocks + count, clock);
+    if (found == clocks + count) return false;
+    std::copy(found + 1, clocks + count, found);
+    --count;
+    return true;
+  }
+};
+thread_local Participation participating{};
 
 }  // namespace
 
@@ -93,7 +116,7 @@ std::unique_ptr<ClockThread> VirtualClock::startThread(std::function<void()> bod
   std::thread thread;
   try {
     thread = std::thread([this, body = std::move(body), ended] {
-      participating.push_back(this);
+      participating.add(this);
       body();
       ended->set();
       leave();
@@ -129,21 +152,17 @@ VirtualClock::Participant::~Participant() {
 }
 
 bool VirtualClock::takesPart() const {
-  const auto& mine = participating;
-  return std::find(mine.begin(), mine.end(), this) != mine.end();
+  return participating.contains(this);
 }
 
 void VirtualClock::join() {
-  participating.push_back(this);
+  participating.add(this);
   std::lock_guard<std::mutex> lock(mutex_);
   ++running_;
 }
 
 void VirtualClock::leave() {
-  auto& mine = participating;
-  auto found = std::find(mine.begin(), mine.end(), this);
-  if (found == mine.end()) return;
-  mine.erase(found);
+  if (!participating.remove(this)) return;
   std::lock_guard<std::mutex> lock(mutex_);
   --running_;
   moveTimeIfAllWait();

@@ -260,5 +260,24 @@ TEST_F(DeviceApiTest, InputStreamWithoutADongleEndsAfterTheHead) {
   EXPECT_EQ(call("GET", "/api/input"), kStreamHead);
 }
 
+TEST_F(DeviceApiTest, UnreadableCapabilitiesAnswerInEachCallsWords) {
+  // Once the dongle's path is known, the next capability read is the call's own.
+  ASSERT_EQ(statusLine(call("GET", "/api/feature?id=248")), "HTTP/1.1 200 OK");
+  auto failNextCaps = [&] { world.dongle().faults.inject("caps", sim::FaultKind::Fail); };
+  failNextCaps();
+  expectError(call("GET", "/api/feature?id=248"), "500 Internal Server Error", "odd report length");
+  failNextCaps();
+  expectError(call("POST", "/api/feature", writeBody(246, {0x02})), "400 Bad Request",
+              "payload does not fit the report");
+  failNextCaps();
+  expectError(call("POST", "/api/output", writeBody(2, {0x01})), "400 Bad Request",
+              "payload does not fit the report");
+  failNextCaps();
+  EXPECT_EQ(bodyOf(call("GET", "/api/dev")), "{\"found\":false,\"updating\":false}");
+  failNextCaps();
+  EXPECT_EQ(call("GET", "/api/input"), kStreamHead);
+  EXPECT_EQ(world.dongle().saveCount(), 0u);
+}
+
 }  // namespace
 }  // namespace tw
