@@ -1,5 +1,6 @@
 // The local HTTP server of the control panel: listens on 127.0.0.1 only, serves the page and the
-// JSON API, and guards every request with the Host, Origin and per-run key checks.
+// JSON API, and guards every request with the Host, Origin and per-run key checks. Every limit
+// and wait it keeps is in panel/server_limits.h.
 #pragma once
 
 #include <atomic>
