@@ -51,6 +51,8 @@ else()
     get_filename_component(name ${src} NAME_WE)
     add_executable(${name} ${src})
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    # Checks shared with the tests, such as the strict JSON reading of an answer.
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_link_libraries(${name} PRIVATE tw_core tw_sim tw_assets)
   endforeach()
 endif()

@@ -12,7 +12,6 @@ namespace {
 using namespace dongle;
 
 constexpr std::size_t kFeatureBufferSize = 256;
-constexpr std::size_t kMaxIdentityChars = 63;
 constexpr std::size_t kMaxPathBytes = 511;
 // Byte 53 of the controller's input report (counting the id) carries battery and power state.
 constexpr std::size_t kBatteryByteOffset = 53;
@@ -48,17 +47,6 @@ void readBattery(AcceptedInterface& accepted, DongleStatus& status) {
 }
 
 }  // namespace
-
-std::string identityTextFromReport(const std::uint8_t* report, std::size_t length) {
-  std::string text;
-  for (std::size_t i = 1; i < length && text.size() < kMaxIdentityChars; ++i) {
-    std::uint8_t byte = report[i];
-    if (byte == 0) break;
-    if (byte >= 0x20 && byte <= 0x7E) text.push_back(static_cast<char>(byte));
-  }
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
 
 void DongleLink::discoverDongle(DongleStatus& status, bool poll) {
   status = DongleStatus{};
@@ -130,6 +118,23 @@ bool DongleLink::getDonglePath(std::string& path, bool rediscover) {
   if (rememberedPath_.empty()) return false;
   path = rememberedPath_;
   return true;
+}
+
+DongleChannel DongleLink::openChannel(DongleUse use) {
+  switch (use) {
+    case DongleUse::FeatureReports:
+      if (std::unique_ptr<HidDevice> device = openDongle(HidAccess::ReadWrite, false)) {
+        return DongleChannel(std::move(device));
+      }
+      // Another program holding the pad may deny read and write access; feature reports still
+      // pass on a handle without access rights.
+      return DongleChannel(openDongle(HidAccess::None, false));
+    case DongleUse::OutputReports:
+      return DongleChannel(openDongle(HidAccess::ReadWrite, true));
+    case DongleUse::InputReports:
+      return DongleChannel(openDongle(HidAccess::Read, true));
+  }
+  return DongleChannel();
 }
 
 std::unique_ptr<HidDevice> DongleLink::openDongle(HidAccess access, bool overlapped) {

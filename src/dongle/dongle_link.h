@@ -8,10 +8,18 @@
 #include <mutex>
 #include <string>
 
+#include "dongle/dongle_channel.h"
 #include "dongle/dongle_status.h"
 #include "platform/hid.h"
 
 namespace tw {
+
+// What a channel to the dongle is opened for; each use asks for the access it needs.
+enum class DongleUse {
+  FeatureReports,  // read and write access, or none when another program denies that
+  OutputReports,   // read and write access, overlapped
+  InputReports,    // read access, overlapped
+};
 
 class DongleLink {
  public:
@@ -30,6 +38,10 @@ class DongleLink {
   // nullptr when no dongle is known or both attempts fail.
   std::unique_ptr<HidDevice> openDongle(HidAccess access, bool overlapped);
 
+  // Opens the dongle (as openDongle does) for `use` and reads its capabilities. A channel that
+  // did not open ends every exchange NotOpen.
+  DongleChannel openChannel(DongleUse use);
+
   // HIDP_CAPS of an open device (zeroed first); false unless HidP_GetCaps succeeded.
   static bool getHidCaps(HidDevice& device, HidCaps& caps);
   // FeatureReportByteLength, 0 on failure.
@@ -43,10 +55,5 @@ class DongleLink {
   std::mutex dongleLock_;       // guards rememberedPath_ only; never held across device I/O
   std::string rememberedPath_;  // path of the last dongle that answered its identity report
 };
-
-// Builds the identity text from an 0xF8 feature report of `length` bytes (byte 0 is the id):
-// printable ASCII up to the first NUL or 63 characters, other bytes skipped, trailing spaces
-// removed.
-std::string identityTextFromReport(const std::uint8_t* report, std::size_t length);
 
 }  // namespace tw

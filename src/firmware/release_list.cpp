@@ -53,16 +53,37 @@ bool isAcceptedUrl(const char* url) {
 // Reads a member that must fit its buffer whole: a checksum, signature or address cut to its
 // buffer would name something other than what the list published. `out` has `capacity` bytes;
 // false when the value was longer than capacity - 1.
+//
+// The value is decoded with room to spare rather than through jsonGetString's cut: that cut moves
+// back to a character boundary and drops a character that does not fit, so a value with one
+// byte too many (a stray continuation byte, a character or escape at the end) would come out of
+// it short enough to look whole. With eight bytes to spare, the decoder leaves something out (a
+// byte or a character of up to four) only once the text has grown past the capacity. A "\u0000"
+// would end the decoded text early, so it makes the value unusable too.
 bool getWholeString(const char* text, const JsonToken* tokens, int count, int object,
                     const char* key, char* out, std::size_t capacity) {
-  char wide[260];  // one more than the largest such field, so an overlong value shows itself
-  jsonGetString(text, tokens, count, object, key, wide, capacity + 1);
+  out[0] = '\0';
+  const int value = jsonFindKey(text, tokens, count, object, key);
+  if (value < 0 || tokens[value].type != JSON_STRING) return true;  // missing: empty
+  constexpr std::size_t kSpare = 8;
+  char wide[sizeof(ReleaseInfo::url) + kSpare];
+  if (capacity + kSpare > sizeof wide) return false;
+  if (!jsonUnescape(text, tokens, count, value, wide, capacity + kSpare)) return false;
   const std::size_t length = std::strlen(wide);
-  if (length > capacity - 1) {
-    out[0] = '\0';
-    return false;
+  if (length > capacity - 1) return false;
+  const char* raw = text + tokens[value].start;
+  const std::size_t rawLength = static_cast<std::size_t>(tokens[value].end - tokens[value].start);
+  for (std::size_t i = 0; i + 6 <= rawLength; ++i) {
+    if (raw[i] != '\\') continue;
+    if (std::memcmp(raw + i, "\\u0000", 6) == 0) return false;
+    ++i;  // the escaped character is no escape of its own
   }
-  std::memcpy(out, wide, length + 1);
+  // As jsonGetString would have it: control characters read as spaces.
+  for (std::size_t i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(wide[i]);
+    out[i] = (c < 0x20 || c == 0x7F) ? ' ' : static_cast<char>(c);
+  }
+  out[length] = '\0';
   return true;
 }
 

@@ -13,16 +13,6 @@
 namespace tw {
 namespace {
 
-constexpr std::size_t kReportBuffer = 512;
-constexpr std::size_t kMinReportLength = 2;
-constexpr std::size_t kMaxInputReportLength = 1024;
-constexpr std::size_t kIdCapacity = 16;
-constexpr std::size_t kDataCapacity = 1400;
-constexpr std::size_t kMaxVersionChars = 63;
-constexpr std::size_t kFeatureListCapacity = 1200;
-constexpr std::size_t kDeviceInfoCapacity = 1600;
-constexpr std::size_t kFeatureAnswerCapacity = 900;
-
 // The command that restarts the dongle into the boot ROM's update mode belongs to the firmware
 // installer alone.
 constexpr std::uint8_t kUpdateModeCommand = dongle::COMMAND_RESTART_INTO_UPDATE_MODE;
@@ -36,13 +26,13 @@ const char* boolText(bool value) {
   return value ? "true" : "false";
 }
 
-// The id and data fields of a report write; false after an error answer has been sent.
+// A report to write: id in byte 0, the payload after it, zeros to the end of the buffer.
 struct ReportWrite {
-  int id = 0;
-  std::uint8_t payload[kMaxDecodedBytes] = {};
+  std::uint8_t report[kReportCapacity] = {};
   std::size_t payloadLength = 0;
 };
 
+// Reads the id and data fields of a report write; false after an error answer has been sent.
 bool readReportWrite(SocketConnection& connection, std::string_view body, ReportWrite& write) {
   std::string idText;
   std::string dataText;
@@ -59,44 +49,20 @@ bool readReportWrite(SocketConnection& connection, std::string_view body, Report
     sendJsonError(connection, kBadRequest, "bad id");
     return false;
   }
-  int decoded = base64Decode(dataText, write.payload);
+  std::uint8_t payload[kMaxDecodedBytes];
+  int decoded = base64Decode(dataText, payload);
   if (decoded < 0) {
     sendJsonError(connection, kBadRequest, "payload too long");
     return false;
   }
-  write.id = static_cast<int>(id);
   write.payloadLength = static_cast<std::size_t>(decoded);
+  write.report[0] = static_cast<std::uint8_t>(id);
+  // A payload longer than the buffer's room cannot fit any report; the length check says so.
+  std::memcpy(write.report + 1, payload, std::min(write.payloadLength, kReportCapacity - 1));
   return true;
 }
 
-// Byte 0 the id, the payload after it, zeros to the end of the report.
-void buildReport(const ReportWrite& write, std::uint8_t* report) {
-  std::memset(report, 0, kReportBuffer);
-  report[0] = static_cast<std::uint8_t>(write.id);
-  std::memcpy(report + 1, write.payload, write.payloadLength);
-}
-
 }  // namespace
-
-std::string versionTextForJson(const std::uint8_t* report, std::size_t length) {
-  std::string text;
-  for (std::size_t i = 1; i < length && text.size() < kMaxVersionChars; ++i) {
-    std::uint8_t byte = report[i];
-    if (byte == 0) break;
-    if (byte >= 0x20 && byte <= 0x7E && byte != '"' && byte != '\\') {
-      text.push_back(static_cast<char>(byte));
-    }
-  }
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
-std::unique_ptr<HidDevice> DeviceApi::openForReports() {
-  // Another program holding the pad may deny read and write access; feature reports still pass
-  // on a handle without access rights.
-  if (auto device = dongle_.openDongle(HidAccess::ReadWrite, false)) return device;
-  return dongle_.openDongle(HidAccess::None, false);
-}
 
 void DeviceApi::deviceInfo(SocketConnection& connection) {
   auto notFound = [&] {
@@ -104,28 +70,22 @@ void DeviceApi::deviceInfo(SocketConnection& connection) {
         formatText(64, "{\"found\":false,\"updating\":%s}", boolText(firmware_.isFirmwareBusy()));
     sendResponse(connection, "200 OK", kJsonType, body);
   };
-  std::unique_ptr<HidDevice> device = openForReports();
-  if (!device) return notFound();
-
-  HidCaps caps;
+  DongleChannel channel = dongle_.openChannel(DongleUse::FeatureReports);
+  if (!channel.isOpen()) return notFound();
   HidAttributes attributes;
-  if (!DongleLink::getHidCaps(*device, caps) || !device->getAttributes(attributes) ||
-      caps.featureReportByteLength < 3) {
+  if (!channel.capsKnown() || !channel.getAttributes(attributes)) return notFound();
+  // The version goes into the answer as it is, so it keeps no character JSON would need escaped.
+  std::string version;
+  if (!channel.readIdentity(kReportCapacity, IdentityChars::JsonSafe, version) || version.empty()) {
     return notFound();
   }
-  std::uint8_t report[kReportBuffer] = {};
-  report[0] = dongle::IDENTITY_REPORT;
-  std::size_t length = std::min<std::size_t>(caps.featureReportByteLength, kReportBuffer);
-  if (!device->getFeature(report, length)) return notFound();
-  std::string version = versionTextForJson(report, length);
-  if (version.empty()) return notFound();
 
   bool flags[256] = {};
   std::vector<std::uint8_t> ids;
   // A failure part way keeps the ids gathered so far.
-  device->getFeatureReportIds(ids);
+  channel.getFeatureReportIds(ids);
   for (std::uint8_t id : ids) flags[id] = true;
-  for (int id = 0xF6; id <= 0xF9; ++id) flags[id] = true;
+  for (int id = dongle::COMMAND_REPORT; id <= dongle::SIGNAL_REPORT; ++id) flags[id] = true;
   std::string list = "[";
   for (int id = 1; id <= 255; ++id) {
     if (!flags[id]) continue;
@@ -134,7 +94,7 @@ void DeviceApi::deviceInfo(SocketConnection& connection) {
   }
   list.push_back(']');
   list = std::string(utf8Prefix(list, kFeatureListCapacity - 1));
-  device.reset();
+  channel.close();
 
   std::string body = formatText(
       kDeviceInfoCapacity,
@@ -166,21 +126,21 @@ void DeviceApi::featureRead(SocketConnection& connection, std::string_view query
   std::int64_t id = parseDecimal(idText);
   if (id < 1 || id > 255) return sendJsonError(connection, kBadRequest, "bad id");
 
-  std::unique_ptr<HidDevice> device = openForReports();
-  if (!device) return sendJsonError(connection, kUnavailable, "The Bridge is not plugged in");
-  HidCaps caps;
-  if (!DongleLink::getHidCaps(*device, caps) || caps.featureReportByteLength < kMinReportLength ||
-      caps.featureReportByteLength > kReportBuffer) {
-    return sendJsonError(connection, kInternalError, "odd report length");
-  }
-  std::size_t length = caps.featureReportByteLength;
-  std::uint8_t report[kReportBuffer] = {};
+  std::uint8_t report[kReportCapacity] = {};
   report[0] = static_cast<std::uint8_t>(id);
-  if (!device->getFeature(report, length)) {
-    return sendJsonError(connection, kUnavailable, "The dongle did not answer");
+  std::size_t length = 0;
+  switch (
+      dongle_.openChannel(DongleUse::FeatureReports).getFeature(report, sizeof report, length)) {
+    case DongleExchange::NotOpen:
+      return sendJsonError(connection, kUnavailable, "The Bridge is not plugged in");
+    case DongleExchange::BadLength:
+      return sendJsonError(connection, kInternalError, "odd report length");
+    case DongleExchange::Failed:
+      return sendJsonError(connection, kUnavailable, "The dongle did not answer");
+    case DongleExchange::Done:
+      break;
   }
-  device.reset();
-  char encoded[base64EncodedCapacity(kReportBuffer)];
+  char encoded[base64EncodedCapacity(kReportCapacity)];
   base64Encode(report, length, encoded);
   std::string answer = formatText(kFeatureAnswerCapacity, "{\"ok\":true,\"data\":\"%s\"}", encoded);
   sendResponse(connection, "200 OK", kJsonType, answer);
@@ -189,27 +149,25 @@ void DeviceApi::featureRead(SocketConnection& connection, std::string_view query
 void DeviceApi::featureWrite(SocketConnection& connection, std::string_view body) {
   ReportWrite write;
   if (!readReportWrite(connection, body, write)) return;
-  if (write.id == dongle::COMMAND_REPORT) {
-    if (write.payloadLength > 0 && write.payload[0] == kUpdateModeCommand) {
+  if (write.report[0] == dongle::COMMAND_REPORT) {
+    if (write.payloadLength > 0 && write.report[1] == kUpdateModeCommand) {
       return sendJsonError(connection, kConflict, "Use the app's firmware update instead");
     }
     if (firmware_.isFirmwareBusy()) {
       return sendJsonError(connection, kConflict, "The firmware is being updated");
     }
   }
-  std::unique_ptr<HidDevice> device = openForReports();
-  if (!device) return sendJsonError(connection, kUnavailable, "The Bridge is not plugged in");
-  HidCaps caps;
-  if (!DongleLink::getHidCaps(*device, caps) || caps.featureReportByteLength < kMinReportLength ||
-      caps.featureReportByteLength > kReportBuffer ||
-      caps.featureReportByteLength < write.payloadLength + 1) {
-    return sendJsonError(connection, kBadRequest, "payload does not fit the report");
+  switch (dongle_.openChannel(DongleUse::FeatureReports)
+              .setFeature(write.report, sizeof write.report, write.payloadLength)) {
+    case DongleExchange::NotOpen:
+      return sendJsonError(connection, kUnavailable, "The Bridge is not plugged in");
+    case DongleExchange::BadLength:
+      return sendJsonError(connection, kBadRequest, "payload does not fit the report");
+    case DongleExchange::Failed:
+      return sendJsonError(connection, kUnavailable, "The dongle refused the write");
+    case DongleExchange::Done:
+      break;
   }
-  std::uint8_t report[kReportBuffer];
-  buildReport(write, report);
-  bool sent = device->setFeature(report, caps.featureReportByteLength);
-  device.reset();
-  if (!sent) return sendJsonError(connection, kUnavailable, "The dongle refused the write");
   sendResponse(connection, "200 OK", kJsonType, "{\"ok\":true}");
 }
 
@@ -217,46 +175,40 @@ void DeviceApi::output(SocketConnection& connection, std::string_view body, bool
   if (!isPost) return sendJsonError(connection, kMethodNotAllowed, "POST only");
   ReportWrite write;
   if (!readReportWrite(connection, body, write)) return;
-  std::unique_ptr<HidDevice> device = dongle_.openDongle(HidAccess::ReadWrite, true);
-  if (!device) return sendJsonError(connection, kUnavailable, "The Bridge is not plugged in");
-  HidCaps caps;
-  if (!DongleLink::getHidCaps(*device, caps) || caps.outputReportByteLength < kMinReportLength ||
-      caps.outputReportByteLength > kReportBuffer ||
-      caps.outputReportByteLength < write.payloadLength + 1) {
-    return sendJsonError(connection, kBadRequest, "payload does not fit the report");
+  switch (dongle_.openChannel(DongleUse::OutputReports)
+              .writeOutput(write.report, sizeof write.report, write.payloadLength,
+                           timings_.outputWaitMs)) {
+    case DongleExchange::NotOpen:
+      return sendJsonError(connection, kUnavailable, "The Bridge is not plugged in");
+    case DongleExchange::BadLength:
+      return sendJsonError(connection, kBadRequest, "payload does not fit the report");
+    case DongleExchange::Failed:
+      return sendJsonError(connection, kUnavailable, "The dongle did not take the report");
+    case DongleExchange::Done:
+      break;
   }
-  std::uint8_t report[kReportBuffer];
-  buildReport(write, report);
-  bool taken = device->writeOutput(report, caps.outputReportByteLength, timings_.outputWaitMs);
-  device.reset();
-  if (!taken) return sendJsonError(connection, kUnavailable, "The dongle did not take the report");
   sendResponse(connection, "200 OK", kJsonType, "{\"ok\":true}");
 }
 
 void DeviceApi::inputStream(SocketConnection& connection) {
   // The head goes out before the device is opened, so the browser sees the stream at once.
   if (!sendAll(connection, kStreamHead)) return;
-  std::unique_ptr<HidDevice> device = dongle_.openDongle(HidAccess::Read, true);
-  if (!device) return;
-  HidCaps caps;
-  if (!DongleLink::getHidCaps(*device, caps) || caps.inputReportByteLength < kMinReportLength ||
-      caps.inputReportByteLength > kMaxInputReportLength) {
-    return;
-  }
-  const std::size_t length = caps.inputReportByteLength;
+  DongleChannel channel = dongle_.openChannel(DongleUse::InputReports);
+  const std::size_t length = channel.inputLength(kInputReportCapacity);
+  if (length == 0) return;
   std::unique_ptr<std::uint8_t[]> report(new (std::nothrow) std::uint8_t[length]());
   std::unique_ptr<char[]> event(new (std::nothrow) char[2 * length + 32]);
   if (!report || !event) return;
 
   while (!stopping_.load()) {
     InputReadResult read =
-        device->readInput(report.get(), length, timings_.inputWaitMs, timings_.cancelWaitMs);
+        channel.readInput(report.get(), length, timings_.inputWaitMs, timings_.cancelWaitMs);
     if (read.outcome == InputReadResult::Outcome::Failed) return;
     if (read.outcome == InputReadResult::Outcome::TimedOut) {
       if (!sendAll(connection, kKeepAlive)) return;
       continue;
     }
-    if (read.bytes < kMinReportLength) continue;
+    if (read.bytes < 2) continue;  // no more than a report id
     std::size_t bytes = std::min(read.bytes, length);
     std::memcpy(event.get(), "data: ", 6);
     std::size_t used = 6 + base64Encode(report.get(), bytes, event.get() + 6);

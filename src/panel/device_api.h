@@ -9,19 +9,10 @@
 
 #include "flash/firmware_service.h"
 #include "dongle/dongle_link.h"
+#include "panel/server_limits.h"
 #include "platform/sockets.h"
 
 namespace tw {
-
-struct DeviceApiTimings {
-  std::uint32_t inputWaitMs = 1000;   // one input read; a keep-alive follows a quiet one
-  std::uint32_t cancelWaitMs = 200;   // for a cancelled read or write to land
-  std::uint32_t outputWaitMs = 1000;  // one output report write
-};
-
-// The printable version text of an 0xF8 report of `length` bytes (byte 0 is the id), made safe
-// to place inside a JSON string: no quotes, no backslashes, at most 63 characters.
-std::string versionTextForJson(const std::uint8_t* report, std::size_t length);
 
 class DeviceApi {
  public:
@@ -41,7 +32,6 @@ class DeviceApi {
  private:
   void featureRead(SocketConnection& connection, std::string_view query);
   void featureWrite(SocketConnection& connection, std::string_view body);
-  std::unique_ptr<HidDevice> openForReports();
 
   DongleLink& dongle_;
   FirmwareService& firmware_;

@@ -2,20 +2,12 @@
 
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #include "common/text.h"
 #include "panel/http_text.h"
 
 namespace tw {
 namespace {
-
-constexpr std::size_t kMethodChars = 7;
-constexpr std::size_t kTargetChars = 1023;
-constexpr std::size_t kHostCapacity = 128;
-constexpr std::size_t kOriginCapacity = 256;
-constexpr std::size_t kKeyCapacity = 128;
-constexpr std::size_t kContentLengthCapacity = 32;
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
@@ -36,17 +28,6 @@ bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// Starts a thread that is never joined; false when the system could not create it.
-template <typename Body>
-bool startDetachedThread(Body&& body) {
-  try {
-    std::thread(std::forward<Body>(body)).detach();
-    return true;
-  } catch (const std::system_error&) {
-    return false;
-  }
-}
-
 }  // namespace
 
 PanelHttpServer::PanelHttpServer(HttpServerPorts ports, DongleLink& dongle,
@@ -55,15 +36,23 @@ PanelHttpServer::PanelHttpServer(HttpServerPorts ports, DongleLink& dongle,
     : ports_(ports),
       pageAsset_(pageAsset),
       settings_(settings),
-      devices_(dongle, firmware, stopping_, settings.device) {}
+      devices_(dongle, firmware, stopping_, settings.device),
+      noConnections_(ports.clock.createEvent(EventReset::Manual, true)) {}
 
 PanelHttpServer::~PanelHttpServer() {
   stopping_.store(true);
-  if (acceptThread_.joinable()) acceptThread_.join();
-  std::unique_lock<std::mutex> lock(connectionsLock_);
-  // A connection may wait up to 30 s for a request or stream for as long as its peer stays.
-  for (SocketConnection* connection : open_) connection->shutdownBoth();
-  connectionsDone_.wait(lock, [this] { return connections_ == 0; });
+  // The accept thread looks at the flag after each accept wait, so this ends within one.
+  if (acceptThread_) acceptThread_->join(kWaitForever);
+  if (!noConnections_) return;  // then no connection thread was ever started
+  {
+    std::lock_guard<std::mutex> lock(connectionsLock_);
+    // A connection may wait up to 30 s for a request, or stream for as long as its peer stays.
+    for (SocketConnection* connection : open_) connection->shutdownBoth();
+  }
+  noConnections_->wait(kWaitForever);
+  // The last thread set the event under the lock; once the lock is free it no longer touches
+  // anything of the server.
+  std::lock_guard<std::mutex> lock(connectionsLock_);
 }
 
 int PanelHttpServer::activeConnections() {
@@ -84,6 +73,7 @@ bool PanelHttpServer::prepareWithoutSocket(std::uint32_t port) {
 
 bool PanelHttpServer::startServer() {
   if (listener_) return false;  // started once; there is no second start
+  if (!noConnections_) return false;
   if (!ports_.sockets.startup()) return false;
   if (!prepare()) return false;
   std::unique_ptr<ListeningSocket> listener = ports_.sockets.createListener();
@@ -101,9 +91,8 @@ bool PanelHttpServer::startServer() {
   }
   listener_ = std::move(listener);
   panelPort_.store(bound);
-  try {
-    acceptThread_ = std::thread([this] { acceptLoop(); });
-  } catch (const std::system_error&) {
+  acceptThread_ = ports_.clock.startThread([this] { acceptLoop(); });
+  if (!acceptThread_) {
     listener_.reset();
     panelPort_.store(0);
     return false;
@@ -132,20 +121,21 @@ void PanelHttpServer::startConnectionThread(std::unique_ptr<SocketConnection> co
   SocketConnection* raw = connection.release();
   {
     std::lock_guard<std::mutex> lock(connectionsLock_);
-    ++connections_;
+    if (connections_++ == 0) noConnections_->reset();
     open_.insert(raw);
   }
   auto finish = [this, raw] {
     std::lock_guard<std::mutex> lock(connectionsLock_);
     open_.erase(raw);
     delete raw;
-    --connections_;
-    connectionsDone_.notify_all();
+    if (--connections_ == 0) noConnections_->set();
   };
-  bool started = startDetachedThread([this, raw, finish] {
+  // The thread is never joined: dropping its handle lets it run on. The destructor waits for
+  // all of them at once through noConnections_.
+  bool started = ports_.clock.startThread([this, raw, finish] {
     serveConnection(*raw);
     finish();
-  });
+  }) != nullptr;
   if (!started) finish();  // closed unanswered
 }
 

@@ -1,22 +1,22 @@
 // The local HTTP server of the control panel: listens on 127.0.0.1 only, serves the page and the
-// JSON API, and guards every request with the Host, Origin and per-run key checks.
+// JSON API, and guards every request with the Host, Origin and per-run key checks. Every limit
+// and wait it keeps is in panel/server_limits.h.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "flash/firmware_service.h"
 #include "panel/panel_service.h"
 #include "dongle/dongle_link.h"
 #include "panel/device_api.h"
 #include "panel/panel_page.h"
+#include "panel/server_limits.h"
 #include "platform/clock.h"
 #include "platform/crypto.h"
 #include "platform/sockets.h"
@@ -28,22 +28,6 @@ struct HttpServerPorts {
   RandomSource& random;
   Clock& clock;
 };
-
-// The server's limits and waits, stated once. Tests shorten the waits and move the ports.
-struct HttpServerSettings {
-  std::uint16_t firstPort = 17832;
-  std::uint16_t lastPort = 17843;
-  int backlog = 8;
-  std::uint32_t sendTimeoutMs = 15000;
-  std::uint32_t receiveTimeoutMs = 30000;
-  std::uint32_t acceptRetryMs = 50;
-  // How long one accept waits before the accept thread looks whether the server is going away.
-  std::uint32_t acceptWaitMs = 250;
-  DeviceApiTimings device;
-};
-
-inline constexpr std::size_t kRequestCapacity = 16384;
-inline constexpr std::size_t kMaxBodyLength = 8192;
 
 class PanelHttpServer : public PanelServer {
  public:
@@ -93,12 +77,13 @@ class PanelHttpServer : public PanelServer {
   PanelPage page_;
   std::atomic<std::uint32_t> panelPort_{0};
   std::unique_ptr<ListeningSocket> listener_;
-  std::thread acceptThread_;
+  std::unique_ptr<ClockThread> acceptThread_;
 
   std::mutex connectionsLock_;
-  std::condition_variable connectionsDone_;
   int connections_ = 0;
   std::set<SocketConnection*> open_;  // the connections of running threads, to cut them short
+  // Set while no connection thread runs; changed only under connectionsLock_.
+  std::unique_ptr<ClockEvent> noConnections_;
 };
 
 }  // namespace tw

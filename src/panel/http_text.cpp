@@ -1,8 +1,9 @@
 #include "panel/http_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
-#include "common/text.h"
+#include "panel/server_limits.h"
 
 namespace tw {
 namespace {
@@ -26,11 +27,47 @@ int hexDigit(char c) {
   return -1;
 }
 
-// Escaping stops once this much escaped text exists; the error object then still fits its
-// 767-byte template.
-constexpr std::size_t kEscapedMessageLimit = 633;
-constexpr std::size_t kErrorObjectCapacity = 768;
-constexpr std::size_t kHeadCapacity = 512;
+// Length of the well-formed UTF-8 sequence that starts at text[at], or 0 when the bytes there are
+// not one: a stray continuation byte, a lead byte without all of its continuation bytes, an
+// overlong form, a surrogate or a code point beyond U+10FFFF.
+std::size_t wellFormedUtf8Length(std::string_view text, std::size_t at) {
+  auto byteAt = [&](std::size_t i) -> unsigned {
+    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0x100u;
+  };
+  auto within = [](unsigned byte, unsigned low, unsigned high) {
+    return byte >= low && byte <= high;
+  };
+  const unsigned lead = byteAt(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+  if (within(lead, 0xC2, 0xDF)) {
+    length = 2;
+  } else if (within(lead, 0xE0, 0xEF)) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (within(lead, 0xF0, 0xF4)) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (!within(byteAt(1), low, high)) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (!within(byteAt(i), 0x80, 0xBF)) return 0;
+  }
+  return length;
+}
+
+constexpr std::string_view kErrorObjectStart = "{\"ok\":false,\"error\":\"";
+constexpr std::string_view kErrorObjectEnd = "\"}";
+constexpr std::size_t kLongestEscape = 6;  // \u001f, \ufffd
+static_assert(kErrorObjectStart.size() + kEscapedMessageLimit - 1 + kLongestEscape +
+                      kErrorObjectEnd.size() <
+                  kErrorObjectCapacity,
+              "an error object always fits its capacity whole");
 
 }  // namespace
 
@@ -144,26 +181,38 @@ void sendResponse(SocketConnection& connection, const char* status, const char* 
 
 std::string escapeErrorMessage(std::string_view message) {
   std::string escaped;
-  for (char c : message) {
-    if (escaped.size() >= kEscapedMessageLimit) break;
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  std::size_t at = 0;
+  // Whole characters only: the limit never cuts one, so the text stays well-formed UTF-8.
+  while (at < message.size() && escaped.size() < kEscapedMessageLimit) {
+    const unsigned char byte = static_cast<unsigned char>(message[at]);
+    if (byte == '"' || byte == '\\') {
       escaped.push_back('\\');
-      escaped.push_back(c);
+      escaped.push_back(static_cast<char>(byte));
+      ++at;
     } else if (byte < 0x20) {
       char code[8];
       std::snprintf(code, sizeof code, "\\u%04x", byte);
       escaped.append(code);
+      ++at;
+    } else if (std::size_t length = wellFormedUtf8Length(message, at); length > 0) {
+      escaped.append(message.substr(at, length));
+      at += length;
     } else {
-      escaped.push_back(c);
+      // A JSON text must be UTF-8: a byte that is no part of a character stands for itself as
+      // the replacement character.
+      escaped.append("\\ufffd");
+      ++at;
     }
   }
   return escaped;
 }
 
 void sendJsonError(SocketConnection& connection, const char* status, std::string_view message) {
-  std::string body = formatText(kErrorObjectCapacity, "{\"ok\":false,\"error\":\"%s\"}",
-                                escapeErrorMessage(message).c_str());
+  // Put together rather than printed into a fixed buffer: a cut there could only land in the
+  // closing quote and brace, and the escaped message already has its bound.
+  std::string body;
+  body.reserve(kErrorObjectCapacity);
+  body.append(kErrorObjectStart).append(escapeErrorMessage(message)).append(kErrorObjectEnd);
   sendResponse(connection, status, kJsonType, body);
 }
 

@@ -49,10 +49,12 @@ inline bool sendAll(SocketConnection& connection, std::string_view text) {
 void sendResponse(SocketConnection& connection, const char* status, const char* contentType,
                   std::string_view body);
 
-// {"ok":false,"error":"..."} with `status`.
+// {"ok":false,"error":"..."} with `status`: valid JSON whatever bytes the message holds.
 void sendJsonError(SocketConnection& connection, const char* status, std::string_view message);
 
-// The error message escaped for the JSON error object, at most 633 bytes plus the last escape.
+// The error message escaped for the JSON error object: quotes and backslashes escaped, control
+// bytes as \u00xx, bytes that are no part of a well-formed UTF-8 character as \ufffd. Escaping
+// stops before the first character that would start at kEscapedMessageLimit bytes or later.
 std::string escapeErrorMessage(std::string_view message);
 
 }  // namespace tw

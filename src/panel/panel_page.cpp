@@ -5,6 +5,7 @@
 #include <new>
 
 #include "panel/http_text.h"
+#include "panel/server_limits.h"
 
 namespace tw {
 
@@ -51,11 +52,16 @@ bool preparePanelPage(std::string_view asset, std::string_view runKey, PanelPage
 }
 
 void servePage(SocketConnection& connection, const PanelPage& page) {
-  char head[256];
+  // The page carries the key and drives the dongle: no other site may show it in a frame, where
+  // it could be made to act on clicks meant for something else. The policy header is the
+  // current rule; X-Frame-Options is for browsers that predate it.
+  char head[kPageHeadCapacity];
   int headLength = std::snprintf(head, sizeof head,
                                  "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
                                  "Content-Length: %u\r\nCache-Control: no-store\r\n"
-                                 "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n",
+                                 "X-Content-Type-Options: nosniff\r\n"
+                                 "Content-Security-Policy: frame-ancestors 'none'\r\n"
+                                 "X-Frame-Options: DENY\r\nConnection: close\r\n\r\n",
                                  static_cast<unsigned>(page.length));
   if (headLength <= 0 || static_cast<std::size_t>(headLength) >= sizeof head) return;
   if (!sendAll(connection, head, static_cast<std::size_t>(headLength))) return;

@@ -1,34 +1,37 @@
 #include "sim/virtual_clock.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 namespace tw::sim {
 namespace {
 
 constexpr std::uint64_t kNoDeadline = UINT64_MAX;
 
-// The clocks the current thread takes part in (usually one; tests may build several). A plain
-// array, so that it needs no destruction: a clock that outlives the thread's other thread-local
-// objects (a static one, say) can still let go of it.
-constexpr int kMaxClocksPerThread = 16;
+// The clocks the current thread takes part in (usually one; tests may build a few at once). A
+// plain array, with nothing to destroy: a clock in static storage goes after the thread-local
+// objects of the thread that ends the process, and must still find its entry then.
 struct Participation {
-  const VirtualClock* clocks[kMaxClocksPerThread];
+  static constexpr int kMaxClocks = 16;
+  const VirtualClock* clocks[kMaxClocks];
   int count;
 
   bool contains(const VirtualClock* clock) const {
     return std::find(clocks, clocks + count, clock) != clocks + count;
   }
-  bool add(const VirtualClock* clock) {
-    if (count == kMaxClocksPerThread) return false;
+  void add(const VirtualClock* clock) {
+    if (count == kMaxClocks) std::abort();  // a test that builds this many clocks is broken
     clocks[count++] = clock;
-    return true;
   }
   bool remove(const VirtualClock* clock) {
-    const VirtualClock** end = std::remove(clocks, clocks + count, clock);
-    bool removed = end != clocks + count;
-    count = static_cast<int>(end - clocks);
-    return removed;
+    const VirtualClock** found = std::find(clocks, clocks + count, clock);
+    if (found == clocks + count) return false;
+    std::copy(found + 1, clocks + count, found);
+    --count;
+    return true;
   }
 };
 thread_local Participation participating{};
@@ -81,7 +84,12 @@ VirtualClock::VirtualClock(std::uint64_t startMs) : nowMs_(startMs) {
 }
 
 VirtualClock::~VirtualClock() {
-  participating.remove(this);
+  // A thread started here touches the clock up to its very end (its end event, leaving), also
+  // one whose handle was dropped. Wait for those still running, and let time move for them
+  // meanwhile: this thread no longer takes part.
+  leave();
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return liveThreads_ == 0; });
 }
 
 std::uint64_t VirtualClock::tickMs() {
@@ -103,13 +111,26 @@ std::unique_ptr<ClockThread> VirtualClock::startThread(std::function<void()> bod
     // Counted as running before it exists, so time cannot move while it starts.
     std::lock_guard<std::mutex> lock(mutex_);
     ++running_;
+    ++liveThreads_;
   }
-  std::thread thread([this, body = std::move(body), ended] {
-    participating.add(this);
-    body();
-    ended->set();
-    leave();
-  });
+  std::thread thread;
+  try {
+    thread = std::thread([this, body = std::move(body), ended] {
+      participating.add(this);
+      body();
+      ended->set();
+      leave();
+      std::lock_guard<std::mutex> lock(mutex_);
+      --liveThreads_;
+      changed_.notify_all();  // under the lock: the clock cannot go before this returns
+    });
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --liveThreads_;
+    --running_;
+    moveTimeIfAllWait();
+    return nullptr;
+  }
   return std::make_unique<VirtualThread>(std::move(thread), ended);
 }
 
@@ -135,7 +156,7 @@ bool VirtualClock::takesPart() const {
 }
 
 void VirtualClock::join() {
-  if (!participating.add(this)) return;  // too many clocks on one thread: it stays outside
+  participating.add(this);
   std::lock_guard<std::mutex> lock(mutex_);
   ++running_;
 }

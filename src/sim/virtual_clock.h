@@ -23,6 +23,7 @@ namespace tw::sim {
 class VirtualClock : public Clock {
  public:
   explicit VirtualClock(std::uint64_t startMs = 1'000'000);
+  // Waits for every thread started here to end, handle dropped or not.
   ~VirtualClock() override;
   VirtualClock(const VirtualClock&) = delete;
   VirtualClock& operator=(const VirtualClock&) = delete;
@@ -77,7 +78,8 @@ class VirtualClock : public Clock {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::uint64_t nowMs_;
-  int running_ = 0;  // participants not waiting on the clock
+  int running_ = 0;      // participants not waiting on the clock
+  int liveThreads_ = 0;  // threads started here that have not ended; the clock outlives them
   std::list<Waiter*> waiters_;
 };
 

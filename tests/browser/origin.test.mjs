@@ -5,7 +5,7 @@ import assert from "node:assert/strict";
 import { createServer } from "node:http";
 import { after, before, describe, test } from "node:test";
 
-import { openPage, startListeningApp, missingPrerequisite, sleep } from "./harness.mjs";
+import { openPage, startListeningApp, missingPrerequisite, sleep, waitUntil } from "./harness.mjs";
 
 const skip = missingPrerequisite();
 
@@ -97,6 +97,28 @@ describe("another origin", { skip: skip || false }, () => {
       }
     }, app.address);
     assert.ok(outcome === "refused" || outcome === "no document", outcome);
+  });
+
+  test("cannot show the panel in a frame at all", async (t) => {
+    // Reading a cross-origin frame is refused anyway; framing itself must be too, or another
+    // site could lay the panel under its own page and have clicks land on it.
+    await page.evaluate((address) => {
+      const frame = document.createElement("iframe");
+      frame.id = "framed-panel";
+      frame.src = address;
+      document.body.append(frame);
+    }, app.address);
+    const frame = await waitUntil(async () => {
+      const element = await page.$("#framed-panel");
+      const content = element && (await element.contentFrame());
+      return content && content.url() !== "about:blank" ? content : null;
+    });
+    assert.ok(frame, "the frame navigated");
+    await sleep(500);
+    // The browser puts its own error page in the panel's place.
+    assert.notEqual(frame.url(), app.address, `the frame shows ${frame.url()}`);
+    const title = await frame.title().catch(() => "");
+    assert.notEqual(title, "Tarnwick Panel");
   });
 
   test("cannot write to the dongle even with the key", async (t) => {

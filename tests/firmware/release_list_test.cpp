@@ -192,6 +192,62 @@ TEST(ReleaseListUrl, AnAddressLongerThanItsBufferIsRefusedNotCut) {
   EXPECT_FALSE(kept(b));
 }
 
+// The document of a list holding `b`, with the "@@" in one of its values replaced by `rawTail`
+// as it stands in the JSON text (an escape stays an escape).
+std::string withRawTail(const SimBuild& b, const std::string& rawTail) {
+  std::string document = SimUpdateHost::releaseListJson("", {b});
+  document.replace(document.find("@@"), 2, rawTail);
+  return document;
+}
+
+TEST(ReleaseListWholeValues, OneCharacterTooManyIsNeverCutAway) {
+  // Each value is as long as its buffer allows; whatever comes after it must make it unusable,
+  // however the cut to the buffer would have moved back to a character boundary.
+  const std::string prefix = UpdateFirmwarePrefix;
+  const std::string longestUrl = prefix + std::string(255 - prefix.size() - 4, 'a') + ".uf2";
+  const std::vector<std::string> tails = {
+      "\x80",                   // a stray continuation byte
+      std::string(12, '\xBF'),  // a run of them
+      "\xC3\xA9",
+      "\xE2\x80\x94",
+      "\xF0\x9F\x8E\xAE",  // whole characters
+      "\xC3",              // a lead byte alone
+      "\\u00e9",
+      "\\u2014",
+      "\\ud83c\\udfae",  // the same as escapes
+      "\\u0000",
+      "\\u0000x",
+      "x",  // the end of the text, and one plain byte
+  };
+  for (const std::string& tail : tails) {
+    SimBuild url = goodBuild("1.0.0");
+    url.url = longestUrl + "@@";
+    EXPECT_EQ(parse(withRawTail(url, tail)).ok, 0) << "url + " << tail;
+    SimBuild sha = goodBuild("1.0.0");
+    sha.sha256 = std::string(64, 'a') + "@@";
+    EXPECT_EQ(parse(withRawTail(sha, tail)).ok, 0) << "sha256 + " << tail;
+    SimBuild sig = goodBuild("1.0.0");
+    sig.sig = std::string(128, 'b') + "@@";
+    Result r = parse(withRawTail(sig, tail));
+    ASSERT_EQ(r.ok, 1) << "sig + " << tail;
+    EXPECT_STREQ(r.list.builds[0].sig, "") << "sig + " << tail;
+  }
+  // Without a tail every one of them is whole, and escapes of allowed characters are read as
+  // those characters.
+  SimBuild plain = goodBuild("1.0.0");
+  plain.url = longestUrl + "@@";
+  EXPECT_EQ(parse(withRawTail(plain, "")).ok, 1);
+  plain.url = "@@";
+  std::string escapedUrl = "https:\\/\\/" + std::string(UpdateHost) + "\\/firmware\\/\\u0061.uf2";
+  Result escaped = parse(withRawTail(plain, escapedUrl));
+  ASSERT_EQ(escaped.ok, 1);
+  EXPECT_STREQ(escaped.list.builds[0].url, (prefix + "a.uf2").c_str());
+  SimBuild sig = goodBuild("1.0.0");
+  sig.sig = std::string(127, 'b') + "@@";
+  EXPECT_STREQ(parse(withRawTail(sig, "\\u0062")).list.builds[0].sig,
+               std::string(128, 'b').c_str());
+}
+
 TEST(ReleaseListChecksum, ExactlySixtyFourHexDigitsStoredInLowercase) {
   SimBuild b = goodBuild("1.0.0");
   b.sha256 = std::string(32, 'A') + std::string(32, 'f');

@@ -103,12 +103,14 @@ TEST_F(DeviceApiTest, DeviceInfoWithoutADongleIsNotFound) {
 
 TEST_F(DeviceApiTest, VersionTextIsCleanedForJson) {
   const std::uint8_t spaces[] = {0xF8, ' ', '\t', 0x7F, ' ', 0};
-  EXPECT_EQ(versionTextForJson(spaces, sizeof spaces), "");
+  EXPECT_EQ(identityTextFromReport(spaces, sizeof spaces, IdentityChars::JsonSafe), "");
   const std::uint8_t quoted[] = {0xF8, '1', '"', ',', '\\', 'x', ' ', ' ', 0, 'y'};
-  EXPECT_EQ(versionTextForJson(quoted, sizeof quoted), "1,x");
+  EXPECT_EQ(identityTextFromReport(quoted, sizeof quoted, IdentityChars::JsonSafe), "1,x");
   std::vector<std::uint8_t> longText(100, 'a');
   longText[0] = 0xF8;
-  EXPECT_EQ(versionTextForJson(longText.data(), longText.size()).size(), 63u);
+  EXPECT_EQ(
+      identityTextFromReport(longText.data(), longText.size(), IdentityChars::JsonSafe).size(),
+      63u);
 
   // Whatever the dongle answers, the device info stays well-formed JSON.
   DongleLink fresh{world.hid()};
@@ -256,6 +258,25 @@ TEST_F(DeviceApiTest, QuietInputStreamSendsKeepAlives) {
 TEST_F(DeviceApiTest, InputStreamWithoutADongleEndsAfterTheHead) {
   world.unplugDongle();
   EXPECT_EQ(call("GET", "/api/input"), kStreamHead);
+}
+
+TEST_F(DeviceApiTest, UnreadableCapabilitiesAnswerInEachCallsWords) {
+  // Once the dongle's path is known, the next capability read is the call's own.
+  ASSERT_EQ(statusLine(call("GET", "/api/feature?id=248")), "HTTP/1.1 200 OK");
+  auto failNextCaps = [&] { world.dongle().faults.inject("caps", sim::FaultKind::Fail); };
+  failNextCaps();
+  expectError(call("GET", "/api/feature?id=248"), "500 Internal Server Error", "odd report length");
+  failNextCaps();
+  expectError(call("POST", "/api/feature", writeBody(246, {0x02})), "400 Bad Request",
+              "payload does not fit the report");
+  failNextCaps();
+  expectError(call("POST", "/api/output", writeBody(2, {0x01})), "400 Bad Request",
+              "payload does not fit the report");
+  failNextCaps();
+  EXPECT_EQ(bodyOf(call("GET", "/api/dev")), "{\"found\":false,\"updating\":false}");
+  failNextCaps();
+  EXPECT_EQ(call("GET", "/api/input"), kStreamHead);
+  EXPECT_EQ(world.dongle().saveCount(), 0u);
 }
 
 }  // namespace

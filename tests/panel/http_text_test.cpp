@@ -3,6 +3,8 @@
 #include "panel/base64.h"
 #include "panel/http_text.h"
 #include "panel/panel_page.h"
+#include "common/strict_json.h"
+#include "panel/server_limits.h"
 #include "sim/memory_connection.h"
 #include "server_fixture.h"
 
@@ -92,6 +94,81 @@ TEST(JsonError, EscapesAndBoundsTheMessage) {
 
   EXPECT_EQ(escapeErrorMessage(std::string(2000, 'x')).size(), 633u);
   EXPECT_LE(escapeErrorMessage(std::string(2000, '\n')).size(), 633u + 6);
+}
+
+std::string hexOf(const std::string& bytes) {
+  std::string out;
+  char pair[4];
+  for (unsigned char c : bytes) {
+    std::snprintf(pair, sizeof pair, "%02x ", c);
+    out += pair;
+  }
+  return out;
+}
+
+TEST(JsonError, BodyIsValidJsonWhateverTheMessageHolds) {
+  const std::string fffd = "\xEF\xBF\xBD";  // U+FFFD, what a byte outside any character becomes
+  const std::string below(632, 'x');        // the next character starts just below the limit
+  struct Case {
+    std::string message;
+    std::string error;  // the "error" member as a JSON reader decodes it
+  };
+  const std::vector<Case> cases = {
+      {"plain", "plain"},
+      {std::string("\"\\/\n\t\x01\x1f\x7f\0end", 12),
+       std::string("\"\\/\n\t\x01\x1f\x7f\0end", 12)},
+      {"caf\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x8E\xAE", "caf\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x8E\xAE"},
+      // Bytes that are no part of a well-formed character, one replacement each.
+      {"\x80", fffd},
+      {"a\xC3", "a" + fffd},
+      {"\xC3(", fffd + "("},
+      {"\xE2\x80\"}", fffd + fffd + "\"}"},
+      {"\xF0\x9F\x8E", fffd + fffd + fffd},
+      {"\xC0\xAF", fffd + fffd},                        // overlong "/"
+      {"\xE0\x80\xAF", fffd + fffd + fffd},             // overlong again
+      {"\xED\xA0\x80", fffd + fffd + fffd},             // a surrogate
+      {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // beyond U+10FFFF
+      {"\xF5\xFE\xFF", fffd + fffd + fffd},
+      // At the limit: characters are kept or left out whole, never cut.
+      {below + "\xF0\x9F\x8E\xAE" + "y", below + "\xF0\x9F\x8E\xAE"},
+      {below + "\xC3\xA9", below + "\xC3\xA9"},
+      {below + "x\xE2\x80\x94", below + "x"},
+      {below + "\n", below + "\n"},
+      {below + "\xF0\x9F\x8E", below + fffd},
+      {std::string(2000, '"'), std::string(317, '"')},
+      {std::string(2000, '\xF0'),
+       [&] {
+         std::string all;
+         for (int i = 0; i < 106; ++i) all += fffd;
+         return all;
+       }()},
+  };
+  for (const Case& c : cases) {
+    sim::MemoryConnection connection;
+    sendJsonError(connection, kBadRequest, c.message);
+    const std::string body = test::bodyOf(connection.sent);
+    test::StrictJson json;
+    ASSERT_TRUE(json.parse(body)) << hexOf(c.message) << "\n" << hexOf(body);
+    EXPECT_EQ(body.rfind("{\"ok\":false,\"error\":\"", 0), 0u) << body;
+    EXPECT_EQ(json.topStrings().at("error"), c.error) << hexOf(c.message);
+    EXPECT_LT(body.size(), kErrorObjectCapacity);
+    EXPECT_NE(connection.sent.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"),
+              std::string::npos);
+  }
+}
+
+TEST(JsonError, StrictCheckRefusesWhatIsNotJson) {
+  // The check the table above relies on must itself tell broken bodies apart.
+  for (const char* bad :
+       {"{\"ok\":false,\"error\":\"x", "{\"a\":1,}", "{\"a\":01}", "{\"a\":\"\x80\"}",
+        "{\"a\":\"\xC3\"}", "{\"a\":\"\\ud800\"}", "{\"a\":\"\\x\"}", "{a:1}", "{\"a\":\"\x01\"}",
+        "{\"a\":tru}", "{} {}", ""}) {
+    EXPECT_FALSE(test::StrictJson().parse(bad)) << bad;
+  }
+  for (const char* good :
+       {"{\"a\":[1,-0.5e+3,true,null,{}],\"b\":\"\\ud83c\\udfae\\/\"}", " [] "}) {
+    EXPECT_TRUE(test::StrictJson().parse(good)) << good;
+  }
 }
 
 TEST(JsonError, AbandonsTheAnswerWhenTheSendFails) {

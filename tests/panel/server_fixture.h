@@ -1,5 +1,6 @@
 // Shared pieces of the local server's tests: a firmware side that only says whether it is busy,
-// fixed random bytes, and a plain POSIX client that speaks raw bytes to a running server.
+// fixed random bytes, ports of its own, and a plain POSIX client that speaks raw bytes to a
+// running server.
 #pragma once
 
 #include <arpa/inet.h>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "flash/firmware_service.h"
+#include "panel/server_limits.h"
 #include "platform/crypto.h"
 
 namespace tw::test {
@@ -40,12 +42,44 @@ class FixedRandom : public RandomSource {
   bool works_;
 };
 
-inline int connectLoopback(std::uint32_t port) {
+// The first of `count` consecutive loopback ports that nothing is bound to right now. The search
+// starts away from the server's own ports, at a place that depends on the process, so that a
+// test meets neither a running app nor the servers of a test run beside it.
+inline std::uint16_t freePortBlock(int count) {
+  const unsigned start = 42000 + (static_cast<unsigned>(getpid()) % 1000) * 16;
+  for (unsigned base = start; base + count < 65000; base += count) {
+    int bound = 0;
+    for (int i = 0; i < count; ++i) {
+      int fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_port = htons(static_cast<std::uint16_t>(base + i));
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+      close(fd);
+      if (!free) break;
+      ++bound;
+    }
+    if (bound == count) return static_cast<std::uint16_t>(base);
+  }
+  return 0;
+}
+
+// Settings whose ports nobody else uses (see freePortBlock), with the given waits.
+inline HttpServerSettings privatePorts(HttpServerSettings settings = {}) {
+  const std::uint16_t first = freePortBlock(4);
+  settings.firstPort = first;
+  settings.lastPort = static_cast<std::uint16_t>(first + 3);
+  return settings;
+}
+
+// Connects to `port` on `address` (127.0.0.1 unless given); -1 when refused.
+inline int connectLoopback(std::uint32_t port, std::uint32_t address4 = INADDR_LOOPBACK) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_addr.s_addr = htonl(address4);
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     close(fd);
     return -1;

@@ -55,8 +55,9 @@ TEST(ServerThreaded, ManyFeatureReadsBesideInputStreams) {
   settings.receiveTimeoutMs = 5000;
   settings.sendTimeoutMs = 5000;
   settings.device.inputWaitMs = 200;
-  auto server = std::make_unique<PanelHttpServer>(HttpServerPorts{sockets, random, clock}, dongle,
-                                                  firmware, assets::panelPageAsset(), settings);
+  auto server =
+      std::make_unique<PanelHttpServer>(HttpServerPorts{sockets, random, clock}, dongle, firmware,
+                                        assets::panelPageAsset(), test::privatePorts(settings));
   ASSERT_TRUE(server->startServer());
   const std::uint32_t port = server->serverPort();
   const std::string key = server->runKey();
