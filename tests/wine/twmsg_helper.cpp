@@ -9,6 +9,9 @@
 //       version message with <version>, and prints "command <id>" for every WM_COMMAND. It ends
 //       on command 1005 (quit, like the real tray) or 9999 (the test is done with it), or after
 //       60 seconds, printing "done".
+//   twmsg_helper rig                  shows the bench flashing tool's window ("Tarnwick Pellmark
+//       Rig"), prints "ready", and ends when it is closed or after 60 seconds, printing "done"
+//   twmsg_helper close-rig            closes that window: "closed" or "not found"
 #include <windows.h>
 
 #include <cstdio>
@@ -115,6 +118,56 @@ int fake(LRESULT answer, bool messageOnly) {
   return 0;
 }
 
+const wchar_t kRigClass[] = L"TarnwickProbeRigWnd";
+const wchar_t kRigTitle[] = L"Tarnwick Pellmark Rig";
+
+LRESULT CALLBACK rigProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TIMER:
+      DestroyWindow(hwnd);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+int rig() {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = rigProcedure;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = kRigClass;
+  RegisterClassExW(&windowClass);
+  HWND window = CreateWindowExW(0, kRigClass, kRigTitle, WS_OVERLAPPEDWINDOW, 40, 40, 320, 200,
+                                nullptr, nullptr, windowClass.hInstance, nullptr);
+  if (window == nullptr) {
+    std::printf("no window\n");
+    return 1;
+  }
+  ShowWindow(window, SW_SHOWNORMAL);
+  SetTimer(window, kGiveUpTimer, 60000, nullptr);
+  std::printf("ready\n");
+  std::fflush(stdout);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  std::printf("done\n");
+  std::fflush(stdout);
+  return 0;
+}
+
+int closeRig() {
+  HWND window = FindWindowW(kRigClass, kRigTitle);
+  if (window == nullptr) {
+    std::printf("not found\n");
+    return 1;
+  }
+  SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, 5000, nullptr);
+  std::printf("closed\n");
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -125,7 +178,10 @@ int wmain(int argc, wchar_t** argv) {
   if (argc >= 3 && std::wcscmp(argv[1], L"fake") == 0)
     return fake(static_cast<LRESULT>(std::wcstoul(argv[2], nullptr, 10)),
                 argc >= 4 && std::wcscmp(argv[3], L"message-only") == 0);
+  if (argc >= 2 && std::wcscmp(argv[1], L"rig") == 0) return rig();
+  if (argc >= 2 && std::wcscmp(argv[1], L"close-rig") == 0) return closeRig();
   std::printf(
-      "usage: twmsg_helper find | version | command <id> | fake <version> [message-only]\n");
+      "usage: twmsg_helper find | version | command <id> | fake <version> [message-only] | rig |"
+      " close-rig\n");
   return 2;
 }
