@@ -28,6 +28,7 @@ target_include_directories(tw_assets PUBLIC ${PROJECT_SOURCE_DIR}/assets)
 
 # Asset modules may add Windows resource lines and their generating targets:
 #   set_property(GLOBAL APPEND PROPERTY TW_RC_EXTRA "200 RCDATA \"<file>\"")
+#   set_property(GLOBAL APPEND PROPERTY TW_RC_FILES <file>)   (so the program is rebuilt with it)
 #   set_property(GLOBAL APPEND PROPERTY TW_ASSET_TARGETS <target>)
 # Each asset group (page, firmware image, ...) adds itself from its own file here.
 file(GLOB TW_ASSET_MODULES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/assets/*.cmake)

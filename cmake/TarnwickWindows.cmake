@@ -26,6 +26,11 @@ function(tw_windows_program target version)
     ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc @ONLY)
   add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/src/main_windows.cpp
     ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  # windres reads the files its lines name, but the build does not scan for them: without this a
+  # regenerated image or icon would leave a program carrying the old one.
+  get_property(rcFiles GLOBAL PROPERTY TW_RC_FILES)
+  set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/${target}.rc PROPERTIES
+    OBJECT_DEPENDS "${TW_ICON_FILES};${TW_RC_MANIFEST};${rcFiles}")
   add_dependencies(${target} tw_icons ${assetTargets})
   target_compile_definitions(${target} PRIVATE TW_VERSION_TEXT="${version}")
   target_link_libraries(${target} PRIVATE tw_core tw_win32 tw_assets)

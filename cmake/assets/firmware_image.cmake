@@ -168,6 +168,7 @@ add_custom_target(tw_firmware_image DEPENDS ${TW_BUILT_IN_IMAGE})
 
 if(WIN32)
   set_property(GLOBAL APPEND PROPERTY TW_RC_EXTRA "200 RCDATA \"${TW_BUILT_IN_IMAGE}\"")
+  set_property(GLOBAL APPEND PROPERTY TW_RC_FILES ${TW_BUILT_IN_IMAGE})
   set_property(GLOBAL APPEND PROPERTY TW_ASSET_TARGETS tw_firmware_image)
 else()
   # Declared in assets/built_in_firmware.h.
