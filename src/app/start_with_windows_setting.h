@@ -51,8 +51,6 @@ class StartWithWindowsSetting : public StartWithWindows {
   void writeRunValue(const std::string& programPath);
   void cleanInstallFolder();
 
-  std::uint32_t ownVersionNumber() const { return ownVersionNumber_; }
-
  private:
   void turnOn(const InstallPaths& paths, bool isInstalledCopy, const std::string& running);
   void turnOff(const InstallPaths& paths, bool isInstalledCopy, bool runningKnown);

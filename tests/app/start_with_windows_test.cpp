@@ -90,8 +90,13 @@ class StartWithWindowsTest : public ::testing::Test {
     registry.setValue(RegistryHive::CurrentUser, RUN_KEY, RUN_VALUE_NAME, {type, data});
   }
 
+  // What fillFolder leaves after a clean-up, without and with the installed copy.
   const std::vector<std::string> kKept = {"Korrinlink.htm", "Tarnwick.exe.bak", "exe",
                                           "firmware",       "folder.exe",       "notes.txt"};
+  const std::vector<std::string> kKeptWithCopy = {
+      "Korrinlink.htm", "Tarnwick.exe", "Tarnwick.exe.bak", "exe",
+      "firmware",       "folder.exe",   "notes.txt"};
+  const std::string kStale = "\"C:\\Old Place\\Tarnwick.exe\" --startup";
 
   sim::VirtualClock clock;
   sim::SimRegistry registry;
@@ -109,10 +114,7 @@ TEST_F(StartWithWindowsTest, OnFromDownloadsInstallsACleanCopyAndOffTakesItAway)
   EXPECT_EQ(files.fileContent(kCopy), program({1, 2, 0, 0}, " downloaded"));
   EXPECT_EQ(runData(), kRunData);
   EXPECT_TRUE(setting.isStartWithWindowsOn());
-  std::vector<std::string> expected = kKept;
-  expected.push_back("Tarnwick.exe");
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(folderNames(), expected);
+  EXPECT_EQ(folderNames(), kKeptWithCopy);
   EXPECT_TRUE(desktop.messageBoxes().empty());
   EXPECT_EQ(listener.lines.front(), "copied " + kDownloaded + " to " + kCopy);
   EXPECT_EQ(listener.lines.back(), "run " + kRunData);
@@ -122,13 +124,6 @@ TEST_F(StartWithWindowsTest, OnFromDownloadsInstallsACleanCopyAndOffTakesItAway)
   EXPECT_FALSE(setting.isStartWithWindowsOn());
   EXPECT_EQ(folderNames(), kKept) << "the copy goes, the folder and what is not ours stay";
   EXPECT_TRUE(files.fileContent(kDownloaded)) << "the running program is not touched";
-}
-
-TEST_F(StartWithWindowsTest, OnMakesTheFolderWhenThereIsNone) {
-  setting.setStartWithWindows(true);
-  EXPECT_EQ(files.pathKind(kFolder), PathKind::Directory);
-  EXPECT_EQ(files.fileContent(kCopy), program({1, 2, 0, 0}, " downloaded"));
-  EXPECT_EQ(runData(), kRunData);
 }
 
 TEST_F(StartWithWindowsTest, FromTheInstalledCopyItselfNothingIsCopiedOrDeleted) {
@@ -143,7 +138,7 @@ TEST_F(StartWithWindowsTest, FromTheInstalledCopyItselfNothingIsCopiedOrDeleted)
   setting.setStartWithWindows(false);
   EXPECT_FALSE(runValue());
   EXPECT_EQ(files.fileContent(kCopy), program({1, 2, 0, 0}, " installed"));
-  EXPECT_EQ(folderNames().size(), kKept.size() + 1);
+  EXPECT_EQ(folderNames(), kKeptWithCopy);
 }
 
 TEST_F(StartWithWindowsTest, AFailedCopyWarnsOnceAndLeavesTheRunValueAlone) {
@@ -186,20 +181,18 @@ TEST_F(StartWithWindowsTest, RunValuesOfOtherTypesCountAsOffAndOnReplacesThem) {
   EXPECT_TRUE(setting.isStartWithWindowsOn());
 }
 
-TEST_F(StartWithWindowsTest, AFailedRegistryWriteLeavesItOffWithoutAWord) {
-  registry.failCall("writeText", REGISTRY_ERROR_ACCESS_DENIED);
-  setting.setStartWithWindows(true);
-  EXPECT_FALSE(setting.isStartWithWindowsOn());
-  EXPECT_TRUE(desktop.messageBoxes().empty());
-}
-
 // What a start of the program does to an installed copy while start with Windows is on.
 struct RefreshCase {
   const char* name;
   std::optional<FileVersionParts> installed;  // nullopt: a copy without a version resource
-  bool replaced;
+  bool fromInstalledCopy;
+  bool copyFails;
+  bool replaced;  // the copy and the Run value are written again
+  bool cleaned;
 };
-void PrintTo(const RefreshCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RefreshCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class RefreshTest : public StartWithWindowsTest,
                     public ::testing::WithParamInterface<RefreshCase> {};
@@ -210,84 +203,39 @@ TEST_P(RefreshTest, ReplacesOnlyWhatIsNotNewer) {
   const std::string before = c.installed ? program(*c.installed, " installed")
                                          : SimFileSystem::programImageWithoutVersion() + "old";
   files.addFile(kCopy, before);
-  const std::string stale = "\"C:\\Old Place\\Tarnwick.exe\" --startup";
-  setRunValue(stale);
+  if (c.fromInstalledCopy) files.setModulePath(kCopy);
+  if (c.copyFails) files.failCall("copyFile", FILE_ERROR_SHARING_VIOLATION);
+  setRunValue(kStale);
 
   setting.refreshInstalledCopy();
 
-  if (c.replaced) {
-    EXPECT_EQ(files.fileContent(kCopy), program({1, 2, 0, 0}, " downloaded"));
-    EXPECT_EQ(runData(), kRunData) << "the Run value is written again";
-    std::vector<std::string> expected = kKept;
-    expected.push_back("Tarnwick.exe");
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(folderNames(), expected) << "and the folder cleaned";
+  EXPECT_EQ(files.fileContent(kCopy), c.replaced ? program({1, 2, 0, 0}, " downloaded") : before);
+  EXPECT_EQ(runData(), c.replaced ? kRunData : kStale);
+  if (c.cleaned) {
+    EXPECT_EQ(folderNames(), kKeptWithCopy);
   } else {
-    EXPECT_EQ(files.fileContent(kCopy), before);
-    EXPECT_EQ(runData(), stale);
-    EXPECT_EQ(folderNames().size(), kKept.size() + 4) << "a newer copy's folder is left as it is";
+    EXPECT_EQ(folderNames().size(), kKept.size() + 4) << "the folder is left as it is";
   }
   EXPECT_TRUE(desktop.messageBoxes().empty());
 }
 
+constexpr FileVersionParts kInstalledOlder{1, 1, 9, 0};
 INSTANTIATE_TEST_SUITE_P(
     Versions, RefreshTest,
-    ::testing::Values(RefreshCase{"Older", FileVersionParts{1, 1, 9, 0}, true},
-                      RefreshCase{"Equal", FileVersionParts{1, 2, 0, 0}, true},
-                      RefreshCase{"EqualButTheFourthPart", FileVersionParts{1, 2, 0, 9}, true},
-                      RefreshCase{"NewerPatch", FileVersionParts{1, 2, 1, 0}, false},
-                      RefreshCase{"NewerMajor", FileVersionParts{2, 0, 0, 0}, false},
-                      // 4295 * 1000000 wraps to 32704 in 32 bits.
-                      RefreshCase{"BeyondThirtyTwoBits", FileVersionParts{4295, 0, 0, 0}, false},
-                      RefreshCase{"NoVersionResource", std::nullopt, true}),
+    ::testing::Values(
+        RefreshCase{"Older", kInstalledOlder, false, false, true, true},
+        RefreshCase{"Equal", FileVersionParts{1, 2, 0, 0}, false, false, true, true},
+        RefreshCase{"EqualButTheFourthPart", FileVersionParts{1, 2, 0, 9}, false, false, true,
+                    true},
+        RefreshCase{"NewerPatch", FileVersionParts{1, 2, 1, 0}, false, false, false, false},
+        RefreshCase{"NewerMajor", FileVersionParts{2, 0, 0, 0}, false, false, false, false},
+        // 4295 * 1000000 wraps to 32704 in 32 bits.
+        RefreshCase{"BeyondThirtyTwoBits", FileVersionParts{4295, 0, 0, 0}, false, false, false,
+                    false},
+        RefreshCase{"NoVersionResource", std::nullopt, false, false, true, true},
+        RefreshCase{"RunningFromTheCopy", kInstalledOlder, true, false, false, true},
+        RefreshCase{"CopyFails", kInstalledOlder, false, true, false, false}),
     [](const ::testing::TestParamInfo<RefreshCase>& info) { return info.param.name; });
-
-TEST_F(StartWithWindowsTest, RefreshPutsBackAMissingCopy) {
-  files.addDirectory(kFolder);
-  setRunValue(kRunData);
-  setting.refreshInstalledCopy();
-  EXPECT_EQ(files.fileContent(kCopy), program({1, 2, 0, 0}, " downloaded"));
-}
-
-TEST_F(StartWithWindowsTest, RefreshDoesNothingWhileOff) {
-  fillFolder();
-  setting.refreshInstalledCopy();
-  EXPECT_EQ(files.fileContent(kCopy), program({1, 1, 0, 0}, " installed"));
-  EXPECT_EQ(folderNames().size(), kKept.size() + 4);
-  EXPECT_FALSE(runValue());
-}
-
-TEST_F(StartWithWindowsTest, RefreshFromTheInstalledCopyOnlyCleansUp) {
-  fillFolder();
-  runFrom(kCopy, {1, 1, 0, 0}, " installed");
-  const std::string stale = "\"C:\\Old Place\\Tarnwick.exe\" --startup";
-  setRunValue(stale);
-  setting.refreshInstalledCopy();
-  EXPECT_EQ(runData(), stale);
-  std::vector<std::string> expected = kKept;
-  expected.push_back("Tarnwick.exe");
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(folderNames(), expected);
-}
-
-TEST_F(StartWithWindowsTest, AFailedRefreshCopyKeepsTheOldCopyAndItsValue) {
-  fillFolder();
-  const std::string stale = "\"C:\\Old Place\\Tarnwick.exe\" --startup";
-  setRunValue(stale);
-  files.failCall("copyFile", FILE_ERROR_SHARING_VIOLATION);
-  setting.refreshInstalledCopy();
-  EXPECT_EQ(files.fileContent(kCopy), program({1, 1, 0, 0}, " installed"));
-  EXPECT_EQ(runData(), stale);
-  EXPECT_EQ(folderNames().size(), kKept.size() + 4);
-  EXPECT_TRUE(desktop.messageBoxes().empty());
-}
-
-TEST(RunValueData, IsTheQuotedPathWithTheStartupFlagOrNothingWhenTooLong) {
-  EXPECT_EQ(RunValue::runValueData("C:\\A B\\Tarnwick.exe"), "\"C:\\A B\\Tarnwick.exe\" --startup");
-  EXPECT_EQ(RunValue::runValueData(std::string(523, 'x')).size(), 535u);
-  EXPECT_EQ(RunValue::runValueData(std::string(524, 'x')), "");
-  EXPECT_EQ(RunValue::runValueData(""), "");
-}
 
 // The tray with the real setting: the menu asks the registry each time it opens.
 class StartWithWindowsMenuTest : public TrayFixture {
