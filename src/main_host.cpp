@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "app/stand_ins.h"
+#include "app/start_with_windows_setting.h"
 #include "app/tray_app_impl.h"
 #include "built_in_firmware.h"
 #include "dongle/dongle_link.h"
@@ -69,6 +69,26 @@ class ConsoleAwareFirmware : public tw::FirmwareSubsystem {
   tw::host::Console& console_;
 };
 
+// Shows what start with Windows does to the simulated desktop's files and registry.
+class ConsoleStartWithWindows : public tw::StartWithWindowsListener {
+ public:
+  explicit ConsoleStartWithWindows(tw::host::Console& console) : console_(console) {}
+  void copied(const std::string& from, const std::string& to) override {
+    say("copied " + from + " to " + to);
+  }
+  void deleted(const std::string& path) override { say("deleted " + path); }
+  void runValueWritten(const std::string& data) override {
+    say(std::string("HKCU\\") + tw::RUN_KEY + " \"" + tw::RUN_VALUE_NAME + "\" = " + data);
+  }
+  void runValueDeleted() override {
+    say(std::string("removed HKCU\\") + tw::RUN_KEY + " \"" + tw::RUN_VALUE_NAME + "\"");
+  }
+
+ private:
+  void say(const std::string& what) { console_.printLine("[start with Windows] " + what); }
+  tw::host::Console& console_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,7 +133,9 @@ int main(int argc, char** argv) {
   });
   tw::ControlPanelLauncher launcher(tw::PanelLauncherPorts{shell, registry, files, desktop}, server,
                                     tw::PanelLauncherConfig{tw::UpdateHost});
-  tw::NoStartWithWindows startWithWindows;
+  ConsoleStartWithWindows startWithWindowsConsole(console);
+  tw::StartWithWindowsSetting startWithWindows(tw::StartWithWindowsPorts{registry, files, desktop},
+                                               TW_VERSION_TEXT, &startWithWindowsConsole);
 
   console.printLine(std::string("Tarnwick Bridge ") + TW_VERSION_TEXT +
                     " on the simulated world: a dongle with its controller on. Type help.");

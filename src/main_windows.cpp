@@ -2,7 +2,7 @@
 // and runs the tray for the life of the process.
 #include <windows.h>
 
-#include "app/stand_ins.h"
+#include "app/start_with_windows_setting.h"
 #include "app/tray_app_impl.h"
 #include "dongle/dongle_link.h"
 #include "firmware/update_host.h"
@@ -46,7 +46,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   tw::ControlPanelLauncher launcher(tw::PanelLauncherPorts{shell, registry, files, desktop}, server,
                                     tw::PanelLauncherConfig{tw::UpdateHost});
-  tw::NoStartWithWindows startWithWindows;
+  tw::StartWithWindowsSetting startWithWindows(tw::StartWithWindowsPorts{registry, files, desktop},
+                                               TW_VERSION_TEXT);
 
   tw::TrayApp app(tw::TrayAppConfig{.versionText = TW_VERSION_TEXT,
                                     .commandLine = tw::win32::toUtf8(GetCommandLineW())},

@@ -118,6 +118,7 @@ TEST_P(EqualOrNewerRunning, IsAskedToOpenThePanelAndKeepsRunning) {
   EXPECT_EQ(desktop.openHandles(), 0);
   EXPECT_FALSE(loop.ran);
   EXPECT_FALSE(tray.iconsLoaded);
+  EXPECT_EQ(startWithWindows.refreshes, 0) << "the running instance keeps the installed copy";
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, EqualOrNewerRunning, ::testing::Values(1002000u, 1003000u));
@@ -130,9 +131,16 @@ TEST_F(HandshakeTest, ALogOnLaunchBesideARunningInstanceEndsSilently) {
 
 TEST_F(HandshakeTest, AnOlderInstanceIsAskedToQuitAndReplaced) {
   running(1001005);
+  // The installed copy may be the old instance's file: it is refreshed once that has quit, and
+  // before this one has a window.
+  startWithWindows.duringRefresh = [&] {
+    EXPECT_EQ(commandsPosted().size(), 1u);
+    EXPECT_EQ(app->trayWindow(), 0u);
+  };
   bool primary = false;
   EXPECT_EQ(runApp([&] { primary = true; }), 0);
   EXPECT_TRUE(primary);
+  EXPECT_EQ(startWithWindows.refreshes, 1);
   auto commands = commandsPosted();
   ASSERT_EQ(commands.size(), 1u);
   EXPECT_EQ(commands[0].wParam, ID_QUIT);

@@ -97,7 +97,11 @@ class FakeStartWithWindows : public StartWithWindows {
  public:
   bool isStartWithWindowsOn() override { return on; }
   void setStartWithWindows(bool value) override { on = value; }
-  void refreshInstalledCopy() override { ++refreshes; }
+  void refreshInstalledCopy() override {
+    ++refreshes;
+    if (duringRefresh) duringRefresh();
+  }
+  std::function<void()> duringRefresh;
   bool on = false;
   int refreshes = 0;
 };
