@@ -29,6 +29,9 @@ class Console {
   void printLine(const std::string& line);
   // Carries out one typed command; false when the command is unknown.
   bool execute(const std::string& line);
+  // More commands from elsewhere: `run` is asked for every line that no command here knows and
+  // returns whether it knew it; `help` is added to the list of commands.
+  void addCommands(std::function<bool(const std::string& line)> run, std::string help);
 
  private:
   void printTrayEvent(const sim::TrayEvent& event);
@@ -41,6 +44,8 @@ class Console {
   sim::SimDesktop& desktop_;
   std::atomic<WindowId> trayWindow_{0};
   std::string lastShown_;
+  std::function<bool(const std::string&)> moreCommands_;
+  std::string moreHelp_;
 };
 
 }  // namespace tw::host
