@@ -125,8 +125,8 @@ TEST(FetchFirmware, ACachedCopyThatIsNotThePublishedFileIsReplaced) {
   const std::string published = text(smallFile(3));
   std::string sameSizeOtherBytes = published;
   sameSizeOtherBytes[100] ^= 0x20;
-  for (const std::string& stale : {sameSizeOtherBytes, published.substr(0, 4096),
-                                   published + published, std::string()}) {
+  for (const std::string& stale :
+       {sameSizeOtherBytes, published.substr(0, 4096), published + published, std::string()}) {
     FetchFixture f;
     ASSERT_TRUE(f.files.addFile(std::string(kFolder) + "\\tarnwick-bridge-1.3.0.uf2", stale));
     FetchFixture::Outcome outcome = f.fetch("1.3.0");

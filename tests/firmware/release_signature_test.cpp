@@ -124,8 +124,8 @@ TEST(ReleaseKeys, TheProductKeyNeverAcceptsWhatTheDevelopmentKeySigned) {
   const std::string sig = sim::ReleaseSigner::development().signHex(file);
   OpenSslSignatureVerifier verifier;
   std::string reason;
-  EXPECT_TRUE(checkReleaseSignature(verifier, development, file.data(), file.size(), sig.c_str(),
-                                    reason));
+  EXPECT_TRUE(
+      checkReleaseSignature(verifier, development, file.data(), file.size(), sig.c_str(), reason));
   EXPECT_FALSE(
       checkReleaseSignature(verifier, product, file.data(), file.size(), sig.c_str(), reason));
   EXPECT_EQ(reason, "it isn't signed by Tarnwick");

@@ -56,7 +56,8 @@ int wmain(int argc, wchar_t** argv) {
   tw::WinHttpPort https;
   tw::CngSignatureVerifier signatures;
   std::atomic<bool> stop{false};
-  const tw::FirmwareFetchPorts ports{https, files, signatures, tw::build::kTrustedReleaseKey, &stop};
+  const tw::FirmwareFetchPorts ports{https, files, signatures, tw::build::kTrustedReleaseKey,
+                                     &stop};
   bool downloaded = false;
   tw::FirmwareFetchProgress progress;
   progress.downloading = [&](const tw::ReleaseInfo&) { downloaded = true; };
