@@ -61,9 +61,7 @@ void fetch(benchmark::State& state, bool cached) {
     const std::size_t base = heapInUse();
     std::size_t high = base;
     tw::FirmwareFetchProgress progress;
-    progress.received = [&](std::uint64_t, std::uint64_t) {
-      high = std::max(high, heapInUse());
-    };
+    progress.received = [&](std::uint64_t, std::uint64_t) { high = std::max(high, heapInUse()); };
     state.ResumeTiming();
     tw::FetchedBytes data;
     std::size_t size = 0;

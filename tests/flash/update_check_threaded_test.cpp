@@ -114,7 +114,9 @@ struct CheckFixture {
 TEST(UpdateCheckThreaded, NothingIsFetchedUntilADongleIsAttached) {
   CheckFixture f;
   f.start();
-  f.run(3'600'000);
+  f.run(10 * FirmwareSubsystem::kTurnWaitMs);
+  f.clock.advance(3'600'000);  // an hour later: one more turn
+  f.run(FirmwareSubsystem::kTurnWaitMs);
   EXPECT_EQ(f.host.sessions, 0);
   EXPECT_EQ(f.online(), OnlineState::Never);
 
@@ -146,7 +148,9 @@ TEST(UpdateCheckThreaded, AFailedCheckIsRetriedAfterFifteenMinutesAndASuccessful
   EXPECT_LE(okAt, failedAt + 900'000 + FirmwareSubsystem::kTurnWaitMs + 10);
   EXPECT_EQ(f.online(), OnlineState::Ok);
 
-  f.run(static_cast<std::uint32_t>(okAt + 21'600'000 - f.clock.tickMs()));
+  // Six hours of turns, most of them skipped in one go.
+  f.clock.advance(okAt + 21'600'000 - 500 - f.clock.tickMs());
+  f.run(500);
   EXPECT_EQ(f.host.sessions, 2);
   f.run(FirmwareSubsystem::kTurnWaitMs + 10);
   EXPECT_EQ(f.host.sessions, 3);
@@ -175,6 +179,18 @@ TEST(UpdateCheckThreaded, TwoQuickRequestsMakeOneCheckAnnouncedOnce) {
   EXPECT_EQ(shown[0].title, "Couldn't check for updates");
   EXPECT_EQ(shown[0].text, "this PC looks offline. Try again in a bit.");
   EXPECT_TRUE(shown[0].warning);
+}
+
+TEST(UpdateCheckThreaded, ARequestThatCameJustAfterTheLastCheckTookItsResultIsStillAnswered) {
+  CheckFixture f;
+  f.start();
+  // As left behind by a request that arrived while the last check was releasing its flag.
+  f.locked([](FirmwareState& s) { return s.online.announce = true; });
+  f.run(FirmwareSubsystem::kTurnWaitMs + 10);
+  EXPECT_EQ(f.host.sessions, 1);
+  EXPECT_EQ(f.notices().size(), 1u);
+  f.run(10 * FirmwareSubsystem::kTurnWaitMs);
+  EXPECT_EQ(f.host.sessions, 1);
 }
 
 TEST(UpdateCheckThreaded, WhileACheckRunsOnlyTheBuiltInImageIsOffered) {
