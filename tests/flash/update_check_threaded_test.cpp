@@ -181,6 +181,34 @@ TEST(UpdateCheckThreaded, TwoQuickRequestsMakeOneCheckAnnouncedOnce) {
   EXPECT_TRUE(shown[0].warning);
 }
 
+TEST(UpdateCheckThreaded, AHostWithoutAUsableListGivesTheReasonInTheWarning) {
+  struct Case {
+    sim::ReleaseFault fault;
+    std::string text;
+  } cases[] = {
+      {sim::ReleaseFault::NoList, std::string(UpdateHost) + " answered 404. Try again in a bit."},
+      {sim::ReleaseFault::BadList, "the release list could not be read. Try again in a bit."},
+  };
+  for (const Case& c : cases) {
+    CheckFixture f;
+    f.start();
+    f.releases.setFault(c.fault);
+    f.firmware.requestUpdateCheck();
+    f.run(100);
+    std::vector<TrayNotice> shown = f.notices();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Couldn't check for updates");
+    EXPECT_EQ(shown[0].text, c.text);
+    EXPECT_EQ(f.online(), OnlineState::Failed);
+  }
+  CheckFixture f;
+  f.start();
+  f.releases.clear();
+  f.firmware.requestUpdateCheck();
+  f.run(100);
+  EXPECT_EQ(f.notices().at(0).text, "the release list has no usable builds. Try again in a bit.");
+}
+
 TEST(UpdateCheckThreaded, ARequestThatCameJustAfterTheLastCheckTookItsResultIsStillAnswered) {
   CheckFixture f;
   f.start();
