@@ -62,7 +62,12 @@ void Console::printLine(const std::string& line) {
 
 void Console::printHelp() {
   std::lock_guard<std::mutex> lock(outMutex_);
-  out_ << kHelp << std::flush;
+  out_ << kHelp << moreHelp_ << std::flush;
+}
+
+void Console::addCommands(std::function<bool(const std::string& line)> run, std::string help) {
+  moreCommands_ = std::move(run);
+  moreHelp_ = std::move(help);
 }
 
 void Console::attach(sim::RecordingTray& tray) {
@@ -177,6 +182,8 @@ bool Console::execute(const std::string& line) {
     std::istringstream again(line);
     again >> command >> answer;
     desktop_.answerNextMessageBox(answer == "yes" ? MessageBoxAnswer::Yes : MessageBoxAnswer::No);
+  } else if (moreCommands_ && moreCommands_(line)) {
+    return true;
   } else {
     printLine("unknown command: " + line + " (type help)");
     return false;

@@ -35,6 +35,9 @@ class Console {
   bool execute(const std::string& line);
   // Quits the app as "quit" does, once its tray is running: the end of standard input.
   void quitWhenReady();
+  // More commands from elsewhere: `run` is asked for every line that no command here knows and
+  // returns whether it knew it; `help` is added to the list of commands.
+  void addCommands(std::function<bool(const std::string& line)> run, std::string help);
 
  private:
   void printTrayEvent(const sim::TrayEvent& event);
@@ -55,6 +58,8 @@ class Console {
   WindowId rigWindow_ = 0;
   std::atomic<WindowId> trayWindow_{0};
   std::string lastShown_;
+  std::function<bool(const std::string&)> moreCommands_;
+  std::string moreHelp_;
 };
 
 }  // namespace tw::host
