@@ -59,7 +59,7 @@ class AnnouncedServer : public tw::PanelServer {
 class ConsoleAwareFirmware : public tw::FirmwareSubsystem {
  public:
   ConsoleAwareFirmware(tw::FirmwarePorts ports, tw::host::Console& console)
-      : FirmwareSubsystem(ports), console_(console) {}
+      : FirmwareSubsystem(ports, tw::FirmwareOptions{TW_VERSION_TEXT}), console_(console) {}
   void firmwareStart(tw::WindowId window) override {
     console_.setTrayWindow(window);
     FirmwareSubsystem::firmwareStart(window);

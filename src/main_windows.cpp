@@ -37,7 +37,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   tw::win32::Win32FileSystem files;
   tw::win32::Win32UsbPort usb;
   tw::Win32Resources resources;
-  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell});
+  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell},
+                                 tw::FirmwareOptions{TW_VERSION_TEXT});
 
   tw::WinsockSockets sockets;
   tw::CryptoApiRandom random;

@@ -10,6 +10,7 @@
 
 #include "firmware/built_in_image.h"
 #include "flash/boot_board.h"
+#include "flash/firmware_job.h"
 #include "flash/pending_notice.h"
 
 namespace tw {
@@ -26,9 +27,8 @@ struct FirmwareState {
   bool quietNextBoard = false;  // a board first seen while set starts advised
   PendingNotice notice;
 
-  // Where the firmware job will queue its request and record its work; nothing sets these yet.
-  bool requestQueued = false;
-  bool jobActive = false;
+  FirmwareJob job;          // what the one firmware job is doing, or how it ended
+  FirmwareRequest request;  // the one request waiting for the firmware thread
 };
 
 // The version this program would install now (empty when it has none), and whether it comes
