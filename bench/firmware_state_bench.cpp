@@ -28,14 +28,18 @@
 #include "panel/firmware_api.h"
 #include "panel/http_server.h"
 #include "panel_page_asset.h"
+#include "firmware/update_host.h"
 #include "platform/host/embedded_resources.h"
+#include "platform/host/openssl_signature.h"
 #include "platform/host/posix_sockets.h"
 #include "platform/host/queue_message_loop.h"
 #include "platform/host/steady_clock.h"
 #include "platform/host/system_random.h"
 #include "sim/sim_desktop_shell.h"
 #include "sim/sim_file_system.h"
+#include "sim/update_host_sim.h"
 #include "sim/world.h"
+#include "trusted_release_key.h"
 
 // Every heap allocation of the process, so that a piece of code can be shown to make none. The
 // replacements pair malloc with free, which the compiler cannot see through once they are inlined.
@@ -106,8 +110,11 @@ struct Firmware {
   tw::sim::SimDesktopShell desktop;
   tw::QueueMessageLoop loop;
   tw::EmbeddedResources resources;
+  tw::sim::SimUpdateHost updateHost{tw::UpdateHost};
+  tw::OpenSslSignatureVerifier signatures;
   tw::FirmwareSubsystem firmware{
-      tw::FirmwarePorts{resources, loop, clock, world.usb(), files, desktop},
+      tw::FirmwarePorts{resources, loop, clock, world.usb(), files, desktop, updateHost, signatures,
+                        tw::build::kTrustedReleaseKey},
       tw::FirmwareOptions{"1.2.0", nullptr}};
 };
 

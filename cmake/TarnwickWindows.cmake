@@ -7,9 +7,10 @@ target_compile_definitions(tw_win32 PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN 
 target_link_libraries(tw_win32 PUBLIC setupapi hid user32 gdi32 shell32 advapi32 ws2_32 winhttp
   bcrypt cfgmgr32 winusb shlwapi version ole32 uuid)
 
-# tw_windows_program(<target> <version text>): one build of the program. The test build adds a
-# second one with a newer version, to exercise the hand-over between running instances.
-function(tw_windows_program target version)
+# tw_windows_program(<target> <version text> <release key>): one build of the program, trusting
+# the release key of that name (cmake/assets/release_keys.cmake). The test build adds a second one
+# with a newer version, to exercise the hand-over between running instances.
+function(tw_windows_program target version key)
   string(REPLACE "." ";" parts ${version})
   list(GET parts 0 TW_RC_MAJOR)
   list(GET parts 1 TW_RC_MINOR)
@@ -28,13 +29,13 @@ function(tw_windows_program target version)
     ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
   add_dependencies(${target} tw_icons ${assetTargets})
   target_compile_definitions(${target} PRIVATE TW_VERSION_TEXT="${version}")
-  target_link_libraries(${target} PRIVATE tw_core tw_win32 tw_assets)
+  target_link_libraries(${target} PRIVATE tw_core tw_win32 tw_assets tw_trusted_key_${key})
   target_link_options(${target} PRIVATE -municode -static -static-libgcc -static-libstdc++
     $<$<CONFIG:Release,MinSizeRel>:-s>)
 endfunction()
 
-tw_windows_program(Tarnwick ${TW_VERSION})
-tw_windows_program(TarnwickNewer 1.2.1)
+tw_windows_program(Tarnwick ${TW_VERSION} ${TW_RELEASE_KEY})
+tw_windows_program(TarnwickNewer 1.2.1 development)
 
 # Test helpers run under Wine next to the program.
 file(GLOB TW_WINE_HELPERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/wine/*_helper.cpp)

@@ -14,6 +14,7 @@
 #include "sim/memory_connection.h"
 #include "sim/sim_desktop_shell.h"
 #include "sim/sim_file_system.h"
+#include "sim/update_host_sim.h"
 #include "sim/virtual_clock.h"
 #include "sim/world.h"
 
@@ -63,6 +64,16 @@ class NoLoop : public tw::MessageLoop {
   }
 };
 
+// No release is ever checked here.
+class NoSignatures : public tw::SignatureVerifier {
+ public:
+  std::int32_t verifyEcdsaP256(const std::uint8_t*, const std::uint8_t*,
+                               const std::uint8_t*) override {
+    return -1;
+  }
+};
+
+const std::uint8_t kNoKey[tw::ECC_P256_PUBLIC_BLOB_SIZE] = {};
 const char kAsset[] = "<script>const K=\"TWTOKENPLACEHOLDER00000000000000\";</script>";
 const char kKey[] = "22222222222222222222222222222222";
 
@@ -76,9 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static NoResources resources;
   static NoLoop loop;
   static tw::DongleLink dongle{world.hid()};
-  static tw::FirmwareSubsystem firmware{
-      tw::FirmwarePorts{resources, loop, clock, world.usb(), files, desktop},
-      tw::FirmwareOptions{"1.2.0", nullptr}};
+  static tw::sim::SimUpdateHost host{"updates.invalid"};
+  static NoSignatures signatures;
+  static tw::FirmwareSubsystem firmware{tw::FirmwarePorts{resources, loop, clock, world.usb(),
+                                                          files, desktop, host, signatures, kNoKey},
+                                        tw::FirmwareOptions{"1.2.0", nullptr}};
   static FixedRandom random;
   static NoSockets sockets;
   static tw::PanelHttpServer* server = [] {

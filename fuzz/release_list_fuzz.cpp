@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "firmware/firmware_cache.h"
 #include "firmware/release_list.h"
+#include "firmware/release_signature.h"
 #include "firmware/update_host.h"
 #include "firmware/versions.h"
 
@@ -51,6 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(std::strstr(b.url, "..") == nullptr && std::strcmp(b.url + urlLength - 4, ".uf2") == 0);
     check(lowerHex(b.sha256, 64));
     check(b.sig[0] == '\0' || lowerHex(b.sig, 128));
+    // What the download checks later takes from a kept build: its signature and its cache name.
+    std::uint8_t signature[64];
+    check(tw::parseReleaseSignature(b.sig, signature) == (b.sig[0] != '\0'));
+    check(tw::cacheVersionText(b.version).size() <= 63);
     check(b.size >= 512 && b.size <= 16777216 && b.size % 512 == 0);
   }
   const tw::ReleaseInfo* chosen = tw::selectBuild(&list);

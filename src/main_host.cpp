@@ -11,13 +11,17 @@
 #include "app/tray_app_impl.h"
 #include "built_in_firmware.h"
 #include "dongle/dongle_link.h"
+#include "firmware/firmware_cache.h"
 #include "firmware/update_host.h"
 #include "flash/firmware_subsystem.h"
 #include "panel/http_server.h"
 #include "panel/panel_launcher.h"
 #include "panel_page_asset.h"
 #include "host_app/console.h"
+#include "host_app/firmware_commands.h"
+#include "host_app/update_host_commands.h"
 #include "platform/host/embedded_resources.h"
+#include "platform/host/openssl_signature.h"
 #include "platform/host/posix_sockets.h"
 #include "platform/host/queue_message_loop.h"
 #include "platform/host/steady_clock.h"
@@ -28,7 +32,10 @@
 #include "sim/sim_file_system.h"
 #include "sim/uf2_drive_volume.h"
 #include "sim/sim_registry.h"
+#include "sim/sim_releases.h"
+#include "sim/update_host_sim.h"
 #include "sim/world.h"
+#include "trusted_release_key.h"
 
 #ifndef TW_VERSION_TEXT
 #define TW_VERSION_TEXT "0.0.0"
@@ -98,8 +105,25 @@ int main(int argc, char** argv) {
 
   tw::EmbeddedResources resources;
   resources.add(tw::kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
+  // The update host publishes the built-in version to begin with; "publish" adds newer ones.
+  tw::sim::SimUpdateHost updateHost(tw::UpdateHost);
+  tw::sim::SimReleases releases(updateHost, clock, tw::UpdateHost);
+  releases.publish("0.9.3");
+  tw::host::UpdateHostCommands hostCommands(
+      updateHost, releases, [&console](const std::string& line) { console.printLine(line); });
+  console.addCommands(
+      [&hostCommands](const std::string& line) { return hostCommands.execute(line); },
+      tw::host::UpdateHostCommands::help());
+  tw::OpenSslSignatureVerifier signatures;
   ConsoleAwareFirmware firmware(
-      tw::FirmwarePorts{resources, loop, clock, world.usb(), files, shell}, console);
+      tw::FirmwarePorts{resources, loop, clock, world.usb(), files, shell, updateHost, signatures,
+                        tw::build::kTrustedReleaseKey},
+      console);
+  tw::host::FirmwareCommands firmwareCommands(
+      firmware, [&console](const std::string& line) { console.printLine(line); });
+  console.addCommands(
+      [&firmwareCommands](const std::string& line) { return firmwareCommands.execute(line); },
+      tw::host::FirmwareCommands::help());
 
   tw::PosixSockets sockets;
   tw::SystemRandom random;
@@ -117,6 +141,12 @@ int main(int argc, char** argv) {
 
   console.printLine(std::string("Tarnwick Bridge ") + TW_VERSION_TEXT +
                     " on the simulated world: a dongle with its controller on. Type help.");
+  std::string cacheFolder;
+  console.printLine(
+      "Firmware cache (simulated file system): " +
+      (tw::firmwareCacheFolder(files, cacheFolder) ? cacheFolder : std::string("none")));
+  console.printLine(std::string("Update host: ") + tw::UpdateHost + " (simulated), trusting the " +
+                    tw::build::kTrustedReleaseKeyName + " release key");
   // The end of standard input quits the app, as "quit" would.
   std::thread([&console] {
     std::string line;

@@ -10,6 +10,7 @@
 #include "panel/http_server.h"
 #include "panel/panel_launcher.h"
 #include "panel_page_asset.h"
+#include "platform/win32/cng_signature.h"
 #include "platform/win32/cryptoapi_random.h"
 #include "platform/win32/utf16.h"
 #include "platform/win32/win32_clock.h"
@@ -22,7 +23,9 @@
 #include "platform/win32/win32_resources.h"
 #include "platform/win32/win32_tray.h"
 #include "platform/win32/win32_usb.h"
+#include "platform/win32/winhttp_https.h"
 #include "platform/win32/winsock_sockets.h"
+#include "trusted_release_key.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   tw::win32::Win32MessageLoop loop(instance);
@@ -37,7 +40,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   tw::win32::Win32FileSystem files;
   tw::win32::Win32UsbPort usb;
   tw::Win32Resources resources;
-  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell},
+  tw::WinHttpPort https;
+  tw::CngSignatureVerifier signatures;
+  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell, https,
+                                                   signatures, tw::build::kTrustedReleaseKey},
                                  tw::FirmwareOptions{TW_VERSION_TEXT});
 
   tw::WinsockSockets sockets;

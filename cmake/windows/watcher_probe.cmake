@@ -7,5 +7,5 @@ set_source_files_properties(${TW_WATCHER_PROBE_RC} PROPERTIES OBJECT_DEPENDS ${T
 add_executable(watcher_probe ${PROJECT_SOURCE_DIR}/tests/wine/watcher_probe.cpp
   ${TW_WATCHER_PROBE_RC})
 add_dependencies(watcher_probe tw_firmware_image)
-target_link_libraries(watcher_probe PRIVATE tw_core tw_win32)
+target_link_libraries(watcher_probe PRIVATE tw_core tw_win32 tw_trusted_key_development)
 target_link_options(watcher_probe PRIVATE -municode -static -static-libgcc -static-libstdc++)

@@ -1,19 +1,40 @@
 // All firmware state behind one lock: the built-in image, the board in update mode, the station
-// flag, the pending notice and the change counter. USB, disk and device enumeration run without
-// the lock; their results are applied under it; window messages are posted only after it is
-// released. Other threads read it under the lock and never hold it across I/O.
+// flag, the online check with its release list, the running dongle, the pending notice and the
+// change counter. USB, network, disk and device enumeration run without the lock; their results
+// are applied under it; window messages are posted only after it is released. Other threads read
+// it under the lock and never hold it across I/O.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
 #include "firmware/built_in_image.h"
+#include "firmware/release_list.h"
 #include "flash/boot_board.h"
 #include "flash/firmware_job.h"
 #include "flash/pending_notice.h"
 
 namespace tw {
+
+// The names are what the state document shows.
+enum class OnlineState { Never = 0, Checking = 1, Ok = 2, Failed = 3 };
+
+// The release-list check's outcome.
+struct OnlineCheck {
+  OnlineState state = OnlineState::Never;
+  ReleaseList list{};           // of the last successful check; consulted only while Ok
+  std::string error;            // the last failed check's message (at most 199 bytes)
+  std::uint64_t checkedAt = 0;  // tick when the last check ended, 0 before the first
+  bool announce = false;        // the next check to end shows its result as a notice
+};
+
+// The dongle in normal operation, as the tray's status poll last saw it.
+struct RunningDongle {
+  bool present = false;
+  std::string version;  // printable ASCII, at most 63 characters; may be empty
+};
 
 struct FirmwareState {
   std::mutex lock;  // the firmware lock
@@ -27,12 +48,21 @@ struct FirmwareState {
   bool quietNextBoard = false;  // a board first seen while set starts advised
   PendingNotice notice;
 
+  OnlineCheck online;
+  RunningDongle dongle;
+  std::string lastOffered;  // the version "Firmware update ready" was last shown for
+
+  // Set while a release-list check runs, on the check thread or inside the firmware job; at most
+  // one runs at a time. Not under the lock: claimed by compare-and-exchange, released by exchange.
+  std::atomic<bool> checkRunning{false};
+
   FirmwareJob job;          // what the one firmware job is doing, or how it ended
   FirmwareRequest request;  // the one request waiting for the firmware thread
 };
 
 // The version this program would install now (empty when it has none), and whether it comes
-// from the release list (so it needs a download) rather than the built-in image. Lock held.
+// from the release list (so it needs a download) rather than the built-in image. The release list
+// counts only after a successful check, and only when it names something newer. Lock held.
 std::string offerVersion(const FirmwareState& state, bool* fromList = nullptr);
 
 }  // namespace tw

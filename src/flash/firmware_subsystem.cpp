@@ -3,6 +3,8 @@
 #include "flash/board_advice.h"
 #include "flash/board_watcher.h"
 #include "flash/firmware_document.h"
+#include "flash/online_check.h"
+#include "firmware/release_list_fetch.h"
 
 namespace tw {
 namespace {
@@ -27,6 +29,15 @@ FirmwareSubsystem::FirmwareSubsystem(FirmwarePorts ports, FirmwareOptions option
 
 FirmwareSubsystem::~FirmwareSubsystem() {
   firmwareStop();
+  // The check thread works on this object to its end; with the stop flag set it ends after its
+  // next read at the latest, and no other starts.
+  std::unique_ptr<ClockThread> check;
+  {
+    std::lock_guard<std::mutex> guard(checkThreadLock_);
+    stopFlag_.exchange(true);
+    check = std::move(checkThread_);
+  }
+  if (check) check->join(kWaitForever);
 }
 
 void FirmwareSubsystem::firmwareStart(WindowId trayWindow) {
@@ -50,6 +61,73 @@ void FirmwareSubsystem::firmwareStop() {
   // A thread that does not end in time is let go; the process is about to end anyway.
   thread_->join(kStopWaitMs);
   thread_.reset();
+}
+
+void FirmwareSubsystem::reportDongle(bool present, const std::string& firmware) {
+  const std::string version = reduceDongleVersion(firmware);
+  {
+    std::lock_guard<std::mutex> lock(state_.lock);
+    if (!applyDongleReport(state_, present, version)) return;
+  }
+  postToTray(FW_CHANGED);
+  postToTray(FW_NOTICE);
+  // A dongle that came or went may make a check due; the firmware thread looks at once.
+  if (wakeEvent_) wakeEvent_->set();
+}
+
+void FirmwareSubsystem::requestUpdateCheck() {
+  {
+    std::lock_guard<std::mutex> lock(state_.lock);
+    state_.online.announce = true;
+  }
+  // A check already running announces its own result.
+  if (!state_.checkRunning.load()) startCheck();
+}
+
+void FirmwareSubsystem::startCheck() {
+  bool expected = false;
+  if (!state_.checkRunning.compare_exchange_strong(expected, true)) return;
+  std::lock_guard<std::mutex> guard(checkThreadLock_);
+  std::unique_ptr<ClockThread> thread;
+  if (!stopFlag_.load()) {
+    thread = ports_.clock.startThread([this] {
+      runCheck();
+      state_.checkRunning.exchange(false);
+    });
+  }
+  if (!thread) {
+    // A later pass of the schedule tries again.
+    state_.checkRunning.exchange(false);
+    return;
+  }
+  // The previous check thread has released the flag, so it is at its very end: let it go.
+  checkThread_ = std::move(thread);
+}
+
+void FirmwareSubsystem::runCheck() {
+  {
+    std::lock_guard<std::mutex> lock(state_.lock);
+    beginOnlineCheck(state_);
+  }
+  postToTray(FW_CHANGED);
+  // Network and parsing without the lock; only the outcome is stored under it.
+  ReleaseList list;
+  char error[CHECK_ERROR_CAPACITY];
+  const bool ok = fetchReleaseList(ports_.https, &stopFlag_, list, error, sizeof error) == 1;
+  {
+    std::lock_guard<std::mutex> lock(state_.lock);
+    finishOnlineCheck(state_, ok, list, error, ports_.clock.tickMs());
+  }
+  postToTray(FW_CHANGED);
+  postToTray(FW_NOTICE);
+}
+
+bool FirmwareSubsystem::fetchRelease(const ReleaseInfo& release, FetchedBytes& data,
+                                     std::size_t& size, std::string& reason,
+                                     const FirmwareFetchProgress& progress) {
+  const FirmwareFetchPorts ports{ports_.https, ports_.files, ports_.signatures, ports_.releaseKey,
+                                 &stopFlag_};
+  return fetchFirmware(ports, release, data, size, reason, progress);
 }
 
 bool FirmwareSubsystem::isFirmwareBusy() {
@@ -186,11 +264,16 @@ void FirmwareSubsystem::takeTurn() {
     return;
   }
   watchBoards();
+  bool checkNow = false;
   {
     std::lock_guard<std::mutex> lock(state_.lock);
     if (isBoardAdviceDue(state_)) giveBoardAdvice(state_);
+    // A check the person asked for just after the last one took its result is still owed.
+    checkNow = !state_.checkRunning.load() &&
+               (state_.online.announce || isCheckDue(state_, ports_.clock.tickMs()));
   }
   postToTray(FW_NOTICE);
+  if (checkNow) startCheck();
 }
 
 void FirmwareSubsystem::watchBoards() {

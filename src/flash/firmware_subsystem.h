@@ -1,6 +1,8 @@
 // The firmware side: its state behind the firmware lock, and the firmware thread, which verifies
 // the built-in image at start and then, turn by turn (woken at once or after 700 ms), runs a
-// queued firmware job or watches for boards in update mode and gives their advice.
+// queued firmware job or watches for boards in update mode, gives their advice and starts the
+// release-list check when the schedule says so. The check runs on a short-lived thread of its
+// own, one at a time.
 #pragma once
 
 #include <atomic>
@@ -8,13 +10,16 @@
 #include <memory>
 #include <string>
 
+#include "firmware/fetch_firmware.h"
 #include "flash/firmware_job_context.h"
 #include "flash/firmware_service.h"
 #include "flash/firmware_state.h"
 #include "flash/picoboot.h"
 #include "platform/clock.h"
+#include "platform/crypto.h"
 #include "platform/desktop_shell.h"
 #include "platform/file_system.h"
+#include "platform/https.h"
 #include "platform/message_loop.h"
 #include "platform/resources.h"
 #include "platform/usb.h"
@@ -28,6 +33,9 @@ struct FirmwarePorts {
   UsbPort& usb;
   FileSystem& files;
   DesktopShell& desktop;
+  HttpsPort& https;
+  SignatureVerifier& signatures;
+  const std::uint8_t* releaseKey;  // the 72-byte "ECS1" blob of the release key this build trusts
 };
 
 struct FirmwareOptions {
@@ -46,7 +54,7 @@ class FirmwareSubsystem : public FirmwareService {
 
   void firmwareStart(WindowId trayWindow) override;
   void firmwareStop() override;
-  void reportDongle(bool, const std::string&) override {}
+  void reportDongle(bool present, const std::string& firmware) override;
   bool isFirmwareBusy() override;
   bool isBoardInUpdateMode() override;
   bool jobTrayText(std::string& line) override;
@@ -55,13 +63,23 @@ class FirmwareSubsystem : public FirmwareService {
   bool startFirmwareAction(const std::string& action, bool confirm, std::string& error) override;
   void cancelFirmwareJob() override;
   void dismissFirmwareResult() override;
-  void requestUpdateCheck() override {}
+  void requestUpdateCheck() override;
   std::uint32_t firmwareSeq() override;
   bool writeFirmwareState(char* buffer, std::size_t capacity) override;
 
   // One job from beginning to end on the calling thread (the firmware thread's, exposed for
   // tests): begins it, runs the body, writes its ending.
   void runFirmwareJob(const FirmwareRequest& request);
+
+  // Starts the check thread unless a check is running.
+  void startCheck();
+  // One complete release-list check. The check thread's body; the firmware job calls it directly
+  // after claiming `checkRunning` itself.
+  void runCheck();
+  // A release's UF2 file, from the cache or downloaded, checked and signed; on the firmware
+  // thread, without the lock.
+  bool fetchRelease(const ReleaseInfo& release, FetchedBytes& data, std::size_t& size,
+                    std::string& reason, const FirmwareFetchProgress& progress = {});
 
   // One watcher pass; the firmware thread's, exposed for tests.
   void watchBoards();
@@ -75,6 +93,7 @@ class FirmwareSubsystem : public FirmwareService {
   void threadMain();
   void takeTurn();
   void postToTray(WParam kind);
+  void checkThreadMain();
 
   FirmwarePorts ports_;
   PicobootPorts picoboot_;
@@ -85,6 +104,8 @@ class FirmwareSubsystem : public FirmwareService {
   std::atomic<bool> cancelFlag_{false};
   std::unique_ptr<ClockEvent> wakeEvent_;
   std::unique_ptr<ClockThread> thread_;
+  std::mutex checkThreadLock_;  // guards checkThread_ alone
+  std::unique_ptr<ClockThread> checkThread_;
 };
 
 }  // namespace tw

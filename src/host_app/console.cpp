@@ -62,7 +62,19 @@ void Console::printLine(const std::string& line) {
 
 void Console::printHelp() {
   std::lock_guard<std::mutex> lock(outMutex_);
-  out_ << kHelp << std::flush;
+  out_ << kHelp << moreHelp_ << std::flush;
+}
+
+bool Console::runMoreCommands(const std::string& line) {
+  for (const auto& run : moreCommands_) {
+    if (run(line)) return true;
+  }
+  return false;
+}
+
+void Console::addCommands(std::function<bool(const std::string& line)> run, std::string help) {
+  moreCommands_.push_back(std::move(run));
+  moreHelp_ += help;
 }
 
 void Console::attach(sim::RecordingTray& tray) {
@@ -177,6 +189,8 @@ bool Console::execute(const std::string& line) {
     std::istringstream again(line);
     again >> command >> answer;
     desktop_.answerNextMessageBox(answer == "yes" ? MessageBoxAnswer::Yes : MessageBoxAnswer::No);
+  } else if (runMoreCommands(line)) {
+    return true;
   } else {
     printLine("unknown command: " + line + " (type help)");
     return false;

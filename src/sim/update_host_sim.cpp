@@ -82,6 +82,14 @@ class SimRequest : public HttpsRequest, SimHandle {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!sent_) return failWith(error, kIncorrectHandleState);
     if (host_->faults_.receive != 0) return failWith(error, host_->faults_.receive);
+    if (host_->nextStatus_ != 0) {
+      host_->record_.pathsServed.push_back(path_);
+      response_ = SimResponse{};
+      response_.status = host_->nextStatus_;
+      host_->nextStatus_ = 0;
+      received_ = true;
+      return true;
+    }
     std::string path = path_;
     for (int hop = 0;; ++hop) {
       host_->record_.pathsServed.push_back(path);
@@ -241,6 +249,11 @@ void SimUpdateHost::remove(const std::string& path) {
 void SimUpdateHost::setFaults(const SimHttpsFaults& faults) {
   std::lock_guard<std::mutex> lock(mutex_);
   faults_ = faults;
+}
+
+void SimUpdateHost::answerNextWith(std::uint32_t status) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  nextStatus_ = status;
 }
 
 void SimUpdateHost::onRead(std::function<void(std::uint64_t delivered)> hook) {

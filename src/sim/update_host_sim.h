@@ -78,6 +78,8 @@ class SimUpdateHost : public HttpsPort {
   void respond(const std::string& path, const SimResponse& response);
   void remove(const std::string& path);
   void setFaults(const SimHttpsFaults& faults);
+  // The next request that gets a response answers `status` with an empty body, whatever its path.
+  void answerNextWith(std::uint32_t status);
   // Called after every read with the bytes delivered so far by that request.
   void onRead(std::function<void(std::uint64_t delivered)> hook);
 
@@ -101,6 +103,7 @@ class SimUpdateHost : public HttpsPort {
   mutable std::mutex mutex_;
   std::map<std::string, SimResponse> routes_;
   SimHttpsFaults faults_;
+  std::uint32_t nextStatus_ = 0;  // 0: none
   std::function<void(std::uint64_t)> readHook_;
   SimHttpsRecord record_;
   int openHandles_ = 0;

@@ -9,14 +9,18 @@
 #include <vector>
 
 #include "built_in_firmware.h"
+#include "firmware/update_host.h"
 #include "flash/firmware_subsystem.h"
 #include "platform/host/embedded_resources.h"
+#include "platform/host/openssl_signature.h"
 #include "platform/host/queue_message_loop.h"
 #include "sim/sim_desktop_shell.h"
 #include "sim/sim_file_system.h"
+#include "sim/sim_releases.h"
 #include "sim/uf2_drive_volume.h"
 #include "sim/virtual_clock.h"
 #include "sim/world.h"
+#include "trusted_release_key.h"
 
 namespace tw::test {
 
@@ -72,7 +76,8 @@ struct FirmwareFixture {
       : world(clock, worldWithoutDongle()),
         files(clock),
         loop(clock),
-        firmware(FirmwarePorts{resources, loop, clock, world.usb(), files, desktop},
+        firmware(FirmwarePorts{resources, loop, clock, world.usb(), files, desktop, updateHost,
+                               signatures, build::kTrustedReleaseKey},
                  FirmwareOptions{"1.2.0", body}) {
     resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
     window = loop.createHiddenWindow("TarnwickBridgeTrayWnd", "Tarnwick Bridge", &tray);
@@ -124,6 +129,10 @@ struct FirmwareFixture {
   PostRecorder tray;
   WindowId window = 0;
   EmbeddedResources resources;
+  // The update host publishes nothing until a test does.
+  sim::SimUpdateHost updateHost{UpdateHost};
+  sim::SimReleases releases{updateHost, clock, UpdateHost};
+  OpenSslSignatureVerifier signatures;
   FirmwareSubsystem firmware;
 };
 

@@ -9,12 +9,15 @@
 
 #include "built_in_firmware.h"
 #include "platform/host/embedded_resources.h"
+#include "platform/host/openssl_signature.h"
 #include "platform/host/queue_message_loop.h"
 #include "sim/sim_desktop_shell.h"
 #include "sim/sim_file_system.h"
 #include "sim/uf2_drive_volume.h"
 #include "sim/virtual_clock.h"
+#include "sim/update_host_sim.h"
 #include "sim/world.h"
+#include "trusted_release_key.h"
 
 namespace tw {
 namespace {
@@ -65,7 +68,10 @@ struct FirmwareThreadFixture {
   Recorder tray;
   WindowId window = 0;
   EmbeddedResources resources;
-  FirmwareSubsystem firmware{FirmwarePorts{resources, loop, clock, world.usb(), files, desktop}};
+  sim::SimUpdateHost updateHost{"updates.tarnwick.example"};
+  OpenSslSignatureVerifier signatures;
+  FirmwareSubsystem firmware{FirmwarePorts{resources, loop, clock, world.usb(), files, desktop,
+                                           updateHost, signatures, build::kTrustedReleaseKey}};
 };
 
 TEST(FirmwareThreadThreaded, VerifiesTheBuiltInImageAndTellsTheTray) {

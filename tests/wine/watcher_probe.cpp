@@ -29,12 +29,15 @@
 #include "flash/picoboot.h"
 #include "flash/rp2350_drive.h"
 #include "flash/station.h"
+#include "platform/win32/cng_signature.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_desktop_shell.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_message_loop.h"
 #include "platform/win32/win32_resources.h"
 #include "platform/win32/win32_usb.h"
+#include "platform/win32/winhttp_https.h"
+#include "trusted_release_key.h"
 
 namespace {
 
@@ -58,7 +61,12 @@ int wmain(int argc, wchar_t** argv) {
   tw::win32::Win32FileSystem files;
   tw::win32::Win32UsbPort usb;
   tw::Win32Resources resources;
-  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell});
+  // Nothing here checks online; the update host's ports are there because the firmware side has
+  // them.
+  tw::WinHttpPort https;
+  tw::CngSignatureVerifier signatures;
+  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell, https,
+                                                   signatures, tw::build::kTrustedReleaseKey});
 
   // What the firmware thread does before its first turn, so that the advice has an offer.
   tw::BuiltInImage image;
