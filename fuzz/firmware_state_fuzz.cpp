@@ -1,10 +1,12 @@
 // The firmware state document over arbitrary texts in every field that comes from outside or from
 // the job (the board's declared program and version, its failure line, the job's sentences and
-// technical lines), arbitrary numbers and flags, and any capacity. Whatever the bytes, a document
+// technical lines, the running dongle's version, the check's message, the listed build's version
+// and notes), arbitrary numbers and flags, and any capacity. Whatever the bytes, a document
 // reported complete is one valid JSON object holding no line feed and no markup, and one reported
 // incomplete is a terminated prefix of the whole document within its capacity.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -91,6 +93,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   job.target = in.text();
   job.installed = in.text();
   const std::string app = in.text();
+  state.dongle.present = more & 16;
+  state.dongle.version = in.text();
+  state.online.state = static_cast<tw::OnlineState>((more >> 5) & 3);
+  state.online.error = in.text();
+  state.online.checkedAt = static_cast<std::uint64_t>(more) << 20;
+  tw::ReleaseList& list = state.online.list;
+  list.count = (more & 128) ? 1 : 0;
+  const std::string listed = in.text();
+  const std::string notes = in.text();
+  std::snprintf(list.builds[0].version, sizeof list.builds[0].version, "%s", listed.c_str());
+  std::snprintf(list.builds[0].notes, sizeof list.builds[0].notes, "%s", notes.c_str());
   const tw::FirmwareDocumentFacts facts{app};
 
   // The whole document in a buffer that surely holds it.

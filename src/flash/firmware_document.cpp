@@ -76,17 +76,18 @@ void setAdvice(FirmwareAdvice& advice, const char* kind, const char* primary, bo
   advice.text[0] = '\0';
 }
 
-const char* onlineStateText(int state) {
+const char* onlineStateText(OnlineState state) {
   switch (state) {
-    case 1:
+    case OnlineState::Checking:
       return "checking";
-    case 2:
+    case OnlineState::Ok:
       return "ok";
-    case 3:
+    case OnlineState::Failed:
       return "failed";
-    default:
-      return "never";
+    case OnlineState::Never:
+      break;
   }
+  return "never";
 }
 
 std::uint64_t secondsSince(std::uint64_t nowMs, std::uint64_t thenMs) {
@@ -241,17 +242,20 @@ bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts&
   if (capacity == 0) return false;
 
   bool fromList = false;
-  const std::string target = offerVersion(state, &fromList);
+  OfferedVersion offer;
+  const char* target = offerVersion(state, offer, &fromList);
   const bool builtInVerified = state.builtIn.builtInState == 1;
-  // The running dongle and the release-list check are not known to the firmware side yet.
-  const bool runningPresent = false;
-  const char* runningVersion = "";
-  const int onlineState = 0;
-  const char* latest = "";
-  const char* onlineError = "";
-  const std::uint64_t checkedAt = 0;
+  const bool runningPresent = state.dongle.present;
+  const char* runningVersion = state.dongle.version.c_str();
+  const OnlineCheck& online = state.online;
+  const bool onlineOk = online.state == OnlineState::Ok;
+  const ReleaseInfo* selected = onlineOk ? selectBuild(&online.list) : nullptr;
   const char* notes = "";
-  if (builtInVerified && target == kBuiltInImageVersion) notes = kBuiltInNotes;
+  if (selected != nullptr && std::strcmp(selected->version, target) == 0) {
+    notes = selected->notes;
+  } else if (builtInVerified && std::strcmp(target, kBuiltInImageVersion) == 0) {
+    notes = kBuiltInNotes;
+  }
 
   doc.appendFormat("{\"seq\":%u,\"app\":", static_cast<unsigned>(state.firmwareSeq));
   doc.appendJsonString(facts.appVersion);
@@ -290,13 +294,13 @@ bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts&
   doc.appendJsonString(builtInVerified ? kBuiltInImageVersion : "");
   doc.appendFormat(",\"builtInChecked\":%s,\"online\":{\"state\":",
                    boolText(state.builtIn.builtInState != 0));
-  doc.appendJsonString(onlineStateText(onlineState));
+  doc.appendJsonString(onlineStateText(online.state));
   doc.append(",\"latest\":");
-  doc.appendJsonString(latest);
+  doc.appendJsonString(selected != nullptr ? selected->version : "");
   doc.append(",\"error\":");
-  doc.appendJsonString(onlineError);
+  doc.appendJsonString(online.state == OnlineState::Failed ? online.error : std::string_view());
   doc.appendFormat(",\"ago\":%llu}}",
-                   static_cast<unsigned long long>(secondsSince(nowMs, checkedAt)));
+                   static_cast<unsigned long long>(secondsSince(nowMs, online.checkedAt)));
 
   FirmwareAdvice advice;
   AdviceInputs inputs;
@@ -305,7 +309,7 @@ bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts&
   inputs.runningPresent = runningPresent;
   inputs.runningVersion = runningVersion;
   inputs.board = &board;
-  inputs.target = target.c_str();
+  inputs.target = target;
   chooseAdvice(inputs, advice);
   doc.append(",\"advice\":{\"kind\":");
   doc.appendJsonString(advice.kind);
@@ -363,10 +367,12 @@ bool jobTrayText(const FirmwareState& state, std::string& line) {
 }
 
 bool offeredUpdate(const FirmwareState& state, std::string& version) {
-  const std::string offer = offerVersion(state);
-  // The running dongle is not known to the firmware side yet, so nothing is offered for it.
-  const bool runningPresent = false;
-  if (state.job.active || !runningPresent || !isUsableVersion(offer.c_str())) return false;
+  OfferedVersion buffer;
+  const char* offer = offerVersion(state, buffer);
+  // A queued request does not hide the offer: it may be the update itself.
+  if (state.job.active || !state.dongle.present || !isUsableVersion(offer)) return false;
+  const char* running = state.dongle.version.c_str();
+  if (isUsableVersion(running) && compareVersions(offer, running) <= 0) return false;
   version = offer;
   return true;
 }

@@ -55,7 +55,8 @@ bool isJobBusy(const FirmwareState& state) {
 bool queueFirmwareRequest(FirmwareState& state, std::string_view action, bool confirm,
                           std::string& message) {
   message.clear();
-  const std::string target = offerVersion(state);
+  OfferedVersion offer;
+  const char* target = offerVersion(state, offer);
   if (isJobBusy(state)) {
     message = "The dongle is already being worked on.";
     return false;
@@ -70,7 +71,16 @@ bool queueFirmwareRequest(FirmwareState& state, std::string_view action, bool co
     message = "Nothing to restart: no dongle is in update mode.";
     return false;
   }
-  (void)target;  // the running dongle's version decides "update" once it is known here
+  // An update the running dongle does not need: refused while it runs, so nothing is restarted
+  // for nothing. A board in update mode is restarted by "update" whatever it holds.
+  const RunningDongle& dongle = state.dongle;
+  if (action == "update" && !state.board.present && dongle.present &&
+      isUsableVersion(dongle.version.c_str()) && isUsableVersion(target) &&
+      compareVersions(target, dongle.version.c_str()) <= 0) {
+    message = formatText(JOB_TEXT_CAPACITY, "You already have the newest firmware (%s).",
+                         dongle.version.c_str());
+    return false;
+  }
 
   state.request.queued = true;
   state.request.action = cutUtf8(action, JOB_WORD_CAPACITY);
@@ -102,6 +112,8 @@ void beginFirmwareJob(FirmwareState& state, const FirmwareRequest& request) {
   const BootBoard& board = state.board;
   if (board.present && board.read == BOARD_READ && board.ours) {
     job.from = cutUtf8(board.version, JOB_VERSION_CAPACITY);
+  } else if (state.dongle.present) {
+    job.from = cutUtf8(state.dongle.version, JOB_VERSION_CAPACITY);
   }
   // The board the job is about to work on, and the one it brings back, are the job's business.
   if (board.present) state.board.advised = true;
@@ -123,6 +135,8 @@ void endFirmwareJob(FirmwareState& state, const FirmwareJobEnding& ending, std::
       job.installed = cutUtf8(ending.installed, JOB_VERSION_CAPACITY);
       job.pct = 100;
       job.msg = cutUtf8(ending.message, JOB_TEXT_CAPACITY);
+      // What was just installed is not offered again as an update.
+      if (isUsableVersion(job.installed.c_str())) state.lastOffered = job.installed;
       if (ending.installNotice) {
         postNotice(state.notice, NoticeKind::Information, "Firmware installed",
                    "Your Tarnwick Bridge is on %s.%s", job.installed.c_str(),

@@ -65,4 +65,10 @@ struct FirmwareState {
 // counts only after a successful check, and only when it names something newer. Lock held.
 std::string offerVersion(const FirmwareState& state, bool* fromList = nullptr);
 
+// The same into a buffer of the caller's, for readers that must not allocate; returns its text.
+struct OfferedVersion {
+  char text[64];
+};
+const char* offerVersion(const FirmwareState& state, OfferedVersion& out, bool* fromList = nullptr);
+
 }  // namespace tw

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "built_in_firmware.h"
 #include "common/strict_json.h"
+#include "firmware/update_host.h"
 #include "platform/host/embedded_resources.h"
 
 namespace tw {
@@ -42,6 +44,20 @@ void verifyBuiltIn(FirmwareState& state) {
   resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
   loadBuiltInImage(resources, state.builtIn);
   ASSERT_EQ(state.builtIn.builtInState, 1);
+}
+
+// A successful check whose list names one build, checked `checkedAt`.
+void checkedList(FirmwareState& state, const char* version, const char* notes,
+                 std::uint64_t checkedAt = kNow - 61'500) {
+  state.online.state = OnlineState::Ok;
+  state.online.checkedAt = checkedAt;
+  ReleaseList& list = state.online.list;
+  list = ReleaseList{};
+  list.count = 1;
+  std::snprintf(list.latest, sizeof list.latest, "%s", version);
+  std::snprintf(list.builds[0].version, sizeof list.builds[0].version, "%s", version);
+  std::snprintf(list.builds[0].channel, sizeof list.builds[0].channel, "stable");
+  std::snprintf(list.builds[0].notes, sizeof list.builds[0].notes, "%s", notes);
 }
 
 // The document, or "(incomplete)"; always checked to be valid JSON when complete.
@@ -410,11 +426,15 @@ TEST(FirmwareDocument, EveryCutOffDocumentIsReportedIncomplete) {
 }
 
 TEST(FirmwareDocument, FullFieldsOfEscapedBytesOverflowTheApiBuffer) {
-  FirmwareState state;
-  verifyBuiltIn(state);
   for (char fill : {'x', '<'}) {
+    FirmwareState state;
     const std::string text(319, fill);
     const std::string word(63, fill);
+    state.dongle.present = true;
+    state.dongle.version = word;
+    // A listed version may carry a suffix of any printable characters: 47 in all.
+    const std::string listed = "9.9.9" + std::string(42, fill);
+    checkedList(state, listed.c_str(), std::string(479, fill).c_str());
     state.board.present = true;
     state.board.read = BOARD_READ;
     state.board.program = word;
@@ -423,15 +443,154 @@ TEST(FirmwareDocument, FullFieldsOfEscapedBytesOverflowTheApiBuffer) {
     state.board.drive = std::string(3, fill);
     state.board.why = std::string(199, fill);
     FirmwareJob& job = state.job;
-    job.active = true;
     job.action = job.phase = std::string(15, fill);
     job.msg = job.detail = job.error = job.tech = text;
     job.result = std::string(11, fill);
     job.from = job.target = job.installed = word;
-    const std::string doc = document(state);
-    EXPECT_NE(doc, "(incomplete)");
-    EXPECT_GT(doc.size(), fill == 'x' ? 2700u : 12000u);
+    std::vector<char> roomy(65536);
+    ASSERT_TRUE(writeFirmwareState(state, FirmwareDocumentFacts{"1.2.0"}, kNow, roomy.data(),
+                                   roomy.size()));
+    const std::size_t length = std::string_view(roomy.data()).size();
+    if (fill == 'x') {
+      EXPECT_EQ(document(state).size(), length);  // about 4 KB: plenty of room
+      EXPECT_LT(length, 4500u);
+    } else {
+      EXPECT_GT(length, FIRMWARE_STATE_CAPACITY - 1);
+      EXPECT_EQ(document(state), "(incomplete)");
+      EXPECT_TRUE(test::StrictJson().parse(roomy.data()));
+    }
   }
+}
+
+TEST(FirmwareDocument, TheRunningDongleAndWhetherItCanSwitchItself) {
+  struct Case {
+    bool present;
+    const char* version;
+    bool canSwitch;
+    std::string advice;
+  };
+  for (const Case& c : std::vector<Case>{
+           {true, "0.8.5", false,
+            adviceJson("update", "update", false, false,
+                       "Version 0.9.3 is ready. You have 0.8.5.")},
+           {true, "0.9.0", true,
+            adviceJson("update", "update", false, false,
+                       "Version 0.9.3 is ready. You have 0.9.0.")},
+           {true, "0.9.3", true,
+            adviceJson("current", "", false, false, "You have 0.9.3, the newest release.")},
+           {true, "1.0.0", true,
+            adviceJson("ahead", "", false, true, "You have 1.0.0, newer than the 0.9.3 release.")},
+           {true, "", false,
+            adviceJson("update", "update", false, false, "Version 0.9.3 is ready.")},
+           {true, "v1", false,
+            adviceJson("update", "update", false, false, "Version 0.9.3 is ready. You have v1.")},
+           {false, "", false, adviceJson("none", "", false, false, "")},
+       }) {
+    FirmwareState state;
+    verifyBuiltIn(state);
+    state.dongle.present = c.present;
+    state.dongle.version = c.version;
+    const std::string doc = document(state);
+    EXPECT_EQ(part(doc, "running"), std::string("{\"present\":") + (c.present ? "true" : "false") +
+                                        ",\"canSwitch\":" + (c.canSwitch ? "true" : "false") +
+                                        ",\"version\":\"" + c.version + "\"}")
+        << c.version;
+    EXPECT_EQ(part(doc, "advice"), c.advice) << c.version;
+  }
+  // Without anything to install, a running dongle is simply current.
+  FirmwareState state;
+  state.dongle.present = true;
+  state.dongle.version = "0.9.1";
+  EXPECT_EQ(part(document(state), "advice"), adviceJson("current", "", false, false, ""));
+}
+
+TEST(FirmwareDocument, TheCheckAndWhereTheTargetComesFrom) {
+  FirmwareState state;
+  verifyBuiltIn(state);
+  state.online.state = OnlineState::Checking;
+  EXPECT_EQ(part(document(state), "online"),
+            "{\"state\":\"checking\",\"latest\":\"\",\"error\":\"\",\"ago\":0}");
+
+  // A newer build on the list: the target, its notes, and the host it comes from.
+  checkedList(state, "1.0.0", "Faster pairing.");
+  std::string doc = document(state);
+  EXPECT_EQ(part(doc, "fw"), std::string("{\"target\":\"1.0.0\",\"notes\":\"Faster pairing.\","
+                                         "\"source\":\"") +
+                                 UpdateHost +
+                                 "\",\"builtIn\":\"0.9.3\",\"builtInChecked\":true,\"online\":{"
+                                 "\"state\":\"ok\",\"latest\":\"1.0.0\",\"error\":\"\",\"ago\":"
+                                 "61}}");
+
+  // An older build on the list: the built-in image stays the target, with its own notes.
+  checkedList(state, "0.9.1", "Old notes.");
+  doc = document(state);
+  EXPECT_NE(doc.find("\"target\":\"0.9.3\",\"notes\":\"" + std::string(kBuiltInNotes) +
+                     "\",\"source\":\"built-in\""),
+            std::string::npos);
+  EXPECT_NE(doc.find("\"latest\":\"0.9.1\""), std::string::npos);
+
+  // The same version on the list and built in: the list's notes, the built-in image's source.
+  checkedList(state, "0.9.3", "Listed notes.");
+  EXPECT_NE(document(state).find("\"notes\":\"Listed notes.\",\"source\":\"built-in\""),
+            std::string::npos);
+
+  // A failed check: its message, and the stored list is not consulted.
+  checkedList(state, "1.0.0", "Faster pairing.");
+  state.online.state = OnlineState::Failed;
+  state.online.error = "The update server didn't answer \"in time\"";
+  state.online.checkedAt = kNow - 999;
+  EXPECT_EQ(part(document(state), "online"),
+            "{\"state\":\"failed\",\"latest\":\"\",\"error\":\"The update server didn't "
+            "answer \\\"in time\\\"\",\"ago\":0}");
+  EXPECT_NE(document(state).find("\"target\":\"0.9.3\""), std::string::npos);
+
+  // Only the list: no built-in image.
+  FirmwareState online;
+  checkedList(online, "1.0.0", "");
+  doc = document(online);
+  EXPECT_NE(doc.find(std::string("\"source\":\"") + UpdateHost +
+                     "\",\"builtIn\":\"\","
+                     "\"builtInChecked\":false"),
+            std::string::npos);
+}
+
+TEST(FirmwareTrayReaders, TheVersionOfferedForTheRunningDongle) {
+  struct Case {
+    bool present;
+    const char* running;
+    const char* listed;  // nullptr: only the built-in 0.9.3
+    bool active;
+    bool queued;
+    const char* offered;  // nullptr: none
+  };
+  for (const Case& c : std::vector<Case>{
+           {true, "0.9.1", nullptr, false, false, "0.9.3"},
+           {true, "", nullptr, false, false, "0.9.3"},
+           {true, "odd", nullptr, false, false, "0.9.3"},
+           {true, "0.9.3", nullptr, false, false, nullptr},
+           {true, "1.0.0", nullptr, false, false, nullptr},
+           {true, "0.9.3", "1.4.0", false, false, "1.4.0"},
+           {true, "0.9.1", nullptr, true, false, nullptr},
+           {true, "0.9.1", nullptr, false, true, "0.9.3"},
+           {false, "", nullptr, false, false, nullptr},
+       }) {
+    FirmwareState state;
+    verifyBuiltIn(state);
+    state.dongle.present = c.present;
+    state.dongle.version = c.running;
+    if (c.listed != nullptr) checkedList(state, c.listed, "");
+    state.job.active = c.active;
+    state.request.queued = c.queued;
+    std::string version = "untouched";
+    EXPECT_EQ(offeredUpdate(state, version), c.offered != nullptr) << c.running;
+    if (c.offered != nullptr) {
+      EXPECT_EQ(version, c.offered);
+    }
+  }
+  FirmwareState nothing;
+  nothing.dongle.present = true;
+  std::string version;
+  EXPECT_FALSE(offeredUpdate(nothing, version));
 }
 
 TEST(FirmwareTrayReaders, TheJobsLine) {

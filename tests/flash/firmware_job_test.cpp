@@ -3,6 +3,7 @@
 // the job's waits and progress reports.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -73,6 +74,61 @@ TEST_F(FirmwareJobQueue, RefusalsComeInTheirOrder) {
   EXPECT_TRUE(f.firmware.startFirmwareAction("restart", false, reason));
   EXPECT_EQ(reason, "");
   expectRefused("update", kBusy);
+}
+
+TEST_F(FirmwareJobQueue, AnUpdateTheRunningDongleDoesNotNeedIsRefused) {
+  f.verifyBuiltIn();
+  struct Case {
+    const char* action;
+    bool present;
+    const char* running;
+    const char* listed;  // nullptr: only the built-in 0.9.3
+    bool board;
+    const char* refusal;  // nullptr: queued
+  };
+  for (const Case& c : std::vector<Case>{
+           {"update", true, "1.4.0", "1.4.0", false,
+            "You already have the newest firmware (1.4.0)."},
+           {"update", true, "1.4.0", "1.4.0", true, nullptr},
+           {"update", true, "1.5.0", "1.4.0", false,
+            "You already have the newest firmware (1.5.0)."},
+           {"update", true, "0.9.3", nullptr, false,
+            "You already have the newest firmware (0.9.3)."},
+           {"update", true, "1.3.9", "1.4.0", false, nullptr},
+           {"update", true, "", "1.4.0", false, nullptr},
+           {"update", true, "odd", "1.4.0", false, nullptr},
+           {"update", false, "", "1.4.0", false, nullptr},
+           {"install", true, "1.4.0", "1.4.0", false, nullptr},
+           {"repair", true, "1.4.0", "1.4.0", false, nullptr},
+       }) {
+    with([&c](FirmwareState& s) {
+      s.request = FirmwareRequest{};
+      s.dongle = RunningDongle{c.present, c.running};
+      s.board.present = c.board;
+      s.online = OnlineCheck{};
+      if (c.listed != nullptr) {
+        s.online.state = OnlineState::Ok;
+        s.online.list.count = 1;
+        std::snprintf(s.online.list.builds[0].version, sizeof s.online.list.builds[0].version, "%s",
+                      c.listed);
+      }
+    });
+    if (c.refusal != nullptr) {
+      expectRefused(c.action, c.refusal);
+    } else {
+      std::string reason;
+      EXPECT_TRUE(f.firmware.startFirmwareAction(c.action, false, reason))
+          << c.action << " " << c.running << ": " << reason;
+    }
+  }
+  // A target that is no usable version refuses nothing.
+  FirmwareFixture bare;
+  {
+    std::lock_guard<std::mutex> lock(bare.firmware.state().lock);
+    bare.firmware.state().dongle = RunningDongle{true, "1.4.0"};
+  }
+  std::string reason;
+  EXPECT_TRUE(bare.firmware.startFirmwareAction("update", false, reason)) << reason;
 }
 
 TEST_F(FirmwareJobQueue, EachOfTheFiveActionsIsQueued) {
@@ -199,14 +255,19 @@ TEST(FirmwareJobRecord, BeginningSetsTheRecordAndQuietsBoards) {
     std::int32_t read;
     bool ours;
     const char* version;
+    bool running;  // a running dongle on 0.9.2 is known too
     const char* from;
   };
-  for (const Case& c : std::vector<Case>{{true, BOARD_READ, true, "0.9.1", "0.9.1"},
-                                         {true, BOARD_READ, false, "1.0", ""},
-                                         {true, BOARD_READ_FAILED, true, "0.9.1", ""},
-                                         {true, BOARD_NOT_READ, true, "0.9.1", ""},
-                                         {false, BOARD_READ, true, "0.9.1", ""}}) {
+  for (const Case& c : std::vector<Case>{{true, BOARD_READ, true, "0.9.1", true, "0.9.1"},
+                                         {true, BOARD_READ, true, "0.9.1", false, "0.9.1"},
+                                         {true, BOARD_READ, false, "1.0", false, ""},
+                                         {true, BOARD_READ, false, "1.0", true, "0.9.2"},
+                                         {true, BOARD_READ_FAILED, true, "0.9.1", false, ""},
+                                         {true, BOARD_NOT_READ, true, "0.9.1", true, "0.9.2"},
+                                         {false, BOARD_READ, true, "0.9.1", false, ""},
+                                         {false, BOARD_READ, true, "0.9.1", true, "0.9.2"}}) {
     FirmwareState state;
+    state.dongle = RunningDongle{c.running, c.running ? "0.9.2" : ""};
     state.job.result = "ok";
     state.job.installed = "0.9.0";
     state.board.present = c.present;
@@ -307,6 +368,8 @@ TEST(FirmwareJobRecord, EachEndingWritesItsFields) {
     EXPECT_EQ(job.installed, c.ending.installed);
     EXPECT_TRUE(state.board.advised);
     EXPECT_EQ(state.firmwareSeq, before + 1);
+    // What a successful job installed is not offered again.
+    EXPECT_EQ(state.lastOffered, c.ending.result == FirmwareJobEnding::Result::Ok ? "0.9.3" : "");
     TrayNotice notice;
     EXPECT_EQ(takeNotice(state.notice, notice), c.noticeTitle != nullptr) << c.msg;
     if (c.noticeTitle != nullptr) {
@@ -314,6 +377,16 @@ TEST(FirmwareJobRecord, EachEndingWritesItsFields) {
       EXPECT_EQ(notice.text, c.noticeText);
       EXPECT_EQ(notice.warning, c.warning);
     }
+  }
+}
+
+TEST(FirmwareJobRecord, OnlyAUsableInstalledVersionIsRememberedAsOffered) {
+  for (const char* installed : {"", "unknown", "1"}) {
+    FirmwareState state;
+    state.lastOffered = "0.9.3";
+    beginFirmwareJob(state, FirmwareRequest{false, "restart", false, false});
+    endFirmwareJob(state, FirmwareJobEnding::ok(installed, "Restarted.", false), 1);
+    EXPECT_EQ(state.lastOffered, "0.9.3") << installed;
   }
 }
 
