@@ -225,43 +225,6 @@ TEST(FirmwareDocument, BusyAndStationComeBeforeAnyBoard) {
   EXPECT_NE(doc.find(",\"station\":true,"), std::string::npos);
 }
 
-TEST(FirmwareAdvice, ForTheRunningDongle) {
-  struct Case {
-    bool present;
-    const char* running;
-    const char* target;
-    const char* kind;
-    const char* primary;
-    bool ahead;
-    const char* text;
-  };
-  for (const Case& c : std::vector<Case>{
-           {false, "", "0.9.3", "none", "", false, ""},
-           {true, "0.9.3", "", "current", "", false, ""},
-           {true, "0.9.3", "0.9", "ahead", "", true, "You have 0.9.3, newer than the 0.9 release."},
-           {true, "0.9.3", "0.9.3", "current", "", false, "You have 0.9.3, the newest release."},
-           {true, "1.0.0", "0.9.3", "ahead", "", true,
-            "You have 1.0.0, newer than the 0.9.3 release."},
-           {true, "0.9.1", "0.9.3", "update", "update", false,
-            "Version 0.9.3 is ready. You have 0.9.1."},
-           {true, "", "0.9.3", "update", "update", false, "Version 0.9.3 is ready."},
-           {true, "odd", "0.9.3", "update", "update", false,
-            "Version 0.9.3 is ready. You have odd."},
-       }) {
-    AdviceInputs in;
-    in.runningPresent = c.present;
-    in.runningVersion = c.running;
-    in.target = c.target;
-    FirmwareAdvice advice;
-    chooseAdvice(in, advice);
-    EXPECT_STREQ(advice.kind, c.kind) << c.running << " / " << c.target;
-    EXPECT_STREQ(advice.primary, c.primary);
-    EXPECT_FALSE(advice.confirm);
-    EXPECT_EQ(advice.ahead, c.ahead);
-    EXPECT_STREQ(advice.text, c.text);
-  }
-}
-
 TEST(FirmwareAdvice, ALongNameIsCutWithinItsCharacters) {
   BootBoard board;
   board.present = true;
