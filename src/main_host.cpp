@@ -18,6 +18,7 @@
 #include "panel/panel_launcher.h"
 #include "panel_page_asset.h"
 #include "host_app/console.h"
+#include "host_app/firmware_commands.h"
 #include "host_app/update_host_commands.h"
 #include "platform/host/embedded_resources.h"
 #include "platform/host/openssl_signature.h"
@@ -65,7 +66,7 @@ class AnnouncedServer : public tw::PanelServer {
 class ConsoleAwareFirmware : public tw::FirmwareSubsystem {
  public:
   ConsoleAwareFirmware(tw::FirmwarePorts ports, tw::host::Console& console)
-      : FirmwareSubsystem(ports), console_(console) {}
+      : FirmwareSubsystem(ports, tw::FirmwareOptions{TW_VERSION_TEXT}), console_(console) {}
   void firmwareStart(tw::WindowId window) override {
     console_.setTrayWindow(window);
     FirmwareSubsystem::firmwareStart(window);
@@ -138,6 +139,11 @@ int main(int argc, char** argv) {
       tw::FirmwarePorts{resources, loop, clock, world.usb(), files, shell, updateHost, signatures,
                         tw::build::kTrustedReleaseKey},
       console);
+  tw::host::FirmwareCommands firmwareCommands(
+      firmware, [&console](const std::string& line) { console.printLine(line); });
+  console.addCommands(
+      [&firmwareCommands](const std::string& line) { return firmwareCommands.execute(line); },
+      tw::host::FirmwareCommands::help());
 
   tw::PosixSockets sockets;
   tw::SystemRandom random;

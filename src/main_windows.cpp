@@ -43,7 +43,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   tw::WinHttpPort https;
   tw::CngSignatureVerifier signatures;
   tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell, https,
-                                                   signatures, tw::build::kTrustedReleaseKey});
+                                                   signatures, tw::build::kTrustedReleaseKey},
+                                 tw::FirmwareOptions{TW_VERSION_TEXT});
 
   tw::WinsockSockets sockets;
   tw::CryptoApiRandom random;

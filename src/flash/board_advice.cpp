@@ -6,8 +6,8 @@ namespace tw {
 
 bool isBoardAdviceDue(const FirmwareState& state) {
   const BootBoard& board = state.board;
-  return board.present && !board.advised && !state.jobActive && !state.requestQueued &&
-         !state.station && (board.read == BOARD_READ || board.read == BOARD_READ_FAILED);
+  return board.present && !board.advised && !isJobBusy(state) && !state.station &&
+         (board.read == BOARD_READ || board.read == BOARD_READ_FAILED);
 }
 
 void giveBoardAdvice(FirmwareState& state) {

@@ -2,7 +2,9 @@
 // the panel starts its actions. The tray and the panel depend on this, never the reverse.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "platform/window_messages.h"
@@ -35,8 +37,17 @@ class FirmwareService {
   virtual bool takeNotice(TrayNotice& notice) = 0;
   // Queues a firmware action; false with a one-sentence reason when refused.
   virtual bool startFirmwareAction(const std::string& action, bool confirm, std::string& error) = 0;
+  // Drops a queued request, or asks a running job to stop when it can.
+  virtual void cancelFirmwareJob() = 0;
+  // Forgets a finished job's outcome; nothing while a job is active or queued.
+  virtual void dismissFirmwareResult() = 0;
   // Asks for a release-list check whose result is announced as a notice; returns at once.
   virtual void requestUpdateCheck() = 0;
+  // The change counter of the firmware state: it moves whenever the state document would change.
+  virtual std::uint32_t firmwareSeq() = 0;
+  // The state document as one JSON text in `buffer` (`capacity` bytes, terminator included).
+  // False when it did not fit: the buffer then holds a cut-off text that must not be sent.
+  virtual bool writeFirmwareState(char* buffer, std::size_t capacity) = 0;
 };
 
 // A firmware side with nothing to do: for programs and tests that need none.
@@ -54,7 +65,16 @@ class IdleFirmware : public FirmwareService {
     error = "Firmware updates aren't available in this version of the app.";
     return false;
   }
+  void cancelFirmwareJob() override {}
+  void dismissFirmwareResult() override {}
   void requestUpdateCheck() override {}
+  std::uint32_t firmwareSeq() override { return 1; }
+  bool writeFirmwareState(char* buffer, std::size_t capacity) override {
+    static constexpr char kNothing[] = "{\"seq\":1}";
+    if (capacity < sizeof kNothing) return false;
+    std::memcpy(buffer, kNothing, sizeof kNothing);
+    return true;
+  }
 };
 
 }  // namespace tw

@@ -4,25 +4,27 @@
 #include "firmware/versions.h"
 
 namespace tw {
-namespace {
-
-constexpr std::size_t kVersionCapacity = 64;
-
-}  // namespace
+const char* offerVersion(const FirmwareState& state, OfferedVersion& out, bool* fromList) {
+  if (fromList != nullptr) *fromList = false;
+  out.text[0] = '\0';
+  const char* version = state.builtIn.builtInState == 1 ? kBuiltInImageVersion : "";
+  // While a check runs, or after one failed, the stored list may be stale: it is not consulted.
+  if (state.online.state == OnlineState::Ok) {
+    const ReleaseInfo* build = selectBuild(&state.online.list);
+    if (build != nullptr && (version[0] == '\0' || compareVersions(build->version, version) > 0)) {
+      version = build->version;
+      if (fromList != nullptr) *fromList = true;
+    }
+  }
+  const std::string_view kept = utf8Prefix(version, sizeof out.text - 1);
+  kept.copy(out.text, kept.size());
+  out.text[kept.size()] = '\0';
+  return out.text;
+}
 
 std::string offerVersion(const FirmwareState& state, bool* fromList) {
-  if (fromList != nullptr) *fromList = false;
-  std::string version;
-  if (state.builtIn.builtInState == 1) version = kBuiltInImageVersion;
-  // While a check runs, or after one failed, the stored list may be stale: it is not consulted.
-  if (state.online.state != OnlineState::Ok) return version;
-  const ReleaseInfo* build = selectBuild(&state.online.list);
-  if (build == nullptr) return version;
-  if (version.empty() || compareVersions(build->version, version.c_str()) > 0) {
-    version = cutUtf8(build->version, kVersionCapacity);
-    if (fromList != nullptr) *fromList = true;
-  }
-  return version;
+  OfferedVersion offer;
+  return offerVersion(state, offer, fromList);
 }
 
 }  // namespace tw

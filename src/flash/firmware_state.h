@@ -13,6 +13,7 @@
 #include "firmware/built_in_image.h"
 #include "firmware/release_list.h"
 #include "flash/boot_board.h"
+#include "flash/firmware_job.h"
 #include "flash/pending_notice.h"
 
 namespace tw {
@@ -55,14 +56,19 @@ struct FirmwareState {
   // one runs at a time. Not under the lock: claimed by compare-and-exchange, released by exchange.
   std::atomic<bool> checkRunning{false};
 
-  // Where the firmware job will queue its request and record its work; nothing sets these yet.
-  bool requestQueued = false;
-  bool jobActive = false;
+  FirmwareJob job;          // what the one firmware job is doing, or how it ended
+  FirmwareRequest request;  // the one request waiting for the firmware thread
 };
 
 // The version this program would install now (empty when it has none), and whether it comes
 // from the release list (so it needs a download) rather than the built-in image. The release list
 // counts only after a successful check, and only when it names something newer. Lock held.
 std::string offerVersion(const FirmwareState& state, bool* fromList = nullptr);
+
+// The same into a buffer of the caller's, for readers that must not allocate; returns its text.
+struct OfferedVersion {
+  char text[64];
+};
+const char* offerVersion(const FirmwareState& state, OfferedVersion& out, bool* fromList = nullptr);
 
 }  // namespace tw

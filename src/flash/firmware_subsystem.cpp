@@ -2,13 +2,30 @@
 
 #include "flash/board_advice.h"
 #include "flash/board_watcher.h"
+#include "flash/firmware_document.h"
 #include "flash/online_check.h"
 #include "firmware/release_list_fetch.h"
 
 namespace tw {
+namespace {
 
-FirmwareSubsystem::FirmwareSubsystem(FirmwarePorts ports, FirmwareJobRunner* jobRunner)
-    : ports_(ports), picoboot_{ports.usb, ports.clock}, jobRunner_(jobRunner) {}
+// The job body of a program that has no install pipeline: it says so and changes nothing.
+class NoInstallPipeline : public FirmwareJobBody {
+ public:
+  FirmwareJobEnding runFirmwareJob(FirmwareJobContext&, const FirmwareRequest&) override {
+    return FirmwareJobEnding::failed(
+        "This version of the app can't change the dongle's firmware yet. Nothing was changed.");
+  }
+};
+
+}  // namespace
+
+FirmwareSubsystem::FirmwareSubsystem(FirmwarePorts ports, FirmwareOptions options)
+    : ports_(ports),
+      picoboot_{ports.usb, ports.clock},
+      options_(std::move(options)),
+      // Made before any thread can start a request, so that every caller finds it.
+      wakeEvent_(ports.clock.createEvent(EventReset::Auto, false)) {}
 
 FirmwareSubsystem::~FirmwareSubsystem() {
   firmwareStop();
@@ -32,7 +49,6 @@ void FirmwareSubsystem::firmwareStart(WindowId trayWindow) {
   // Probing removable drives must never raise a system dialog.
   ports_.files.addErrorMode(ERROR_MODE_FAIL_CRITICAL_ERRORS | ERROR_MODE_NO_OPEN_FILE_ERROR_BOX);
   // Without an event or a thread the firmware side simply does nothing.
-  wakeEvent_ = ports_.clock.createEvent(EventReset::Auto, false);
   if (!wakeEvent_) return;
   thread_ = ports_.clock.startThread([this] { threadMain(); });
 }
@@ -116,7 +132,7 @@ bool FirmwareSubsystem::fetchRelease(const ReleaseInfo& release, FetchedBytes& d
 
 bool FirmwareSubsystem::isFirmwareBusy() {
   std::lock_guard<std::mutex> lock(state_.lock);
-  return state_.jobActive || state_.requestQueued;
+  return isJobBusy(state_);
 }
 
 bool FirmwareSubsystem::isBoardInUpdateMode() {
@@ -129,9 +145,84 @@ bool FirmwareSubsystem::takeNotice(TrayNotice& notice) {
   return tw::takeNotice(state_.notice, notice);
 }
 
-bool FirmwareSubsystem::startFirmwareAction(const std::string&, bool, std::string& error) {
-  error = "Firmware updates aren't available in this version of the app.";
-  return false;
+bool FirmwareSubsystem::jobTrayText(std::string& line) {
+  std::lock_guard<std::mutex> lock(state_.lock);
+  return tw::jobTrayText(state_, line);
+}
+
+bool FirmwareSubsystem::offeredUpdate(std::string& version) {
+  std::lock_guard<std::mutex> lock(state_.lock);
+  return tw::offeredUpdate(state_, version);
+}
+
+bool FirmwareSubsystem::startFirmwareAction(const std::string& action, bool confirm,
+                                            std::string& error) {
+  error.clear();
+  if (!isFirmwareAction(action)) {
+    error = "Unknown action.";
+    return false;
+  }
+  bool queued;
+  {
+    std::lock_guard<std::mutex> lock(state_.lock);
+    queued = queueFirmwareRequest(state_, action, confirm, error);
+  }
+  if (queued && wakeEvent_) wakeEvent_->set();
+  postToTray(FW_CHANGED);
+  return queued;
+}
+
+void FirmwareSubsystem::cancelFirmwareJob() {
+  {
+    std::lock_guard<std::mutex> lock(state_.lock);
+    // Set under the lock: the job changes `cancellable` under it, so a cancel is only ever
+    // raised while the job says it will honour one.
+    if (cancelFirmwareRequest(state_)) cancelFlag_.exchange(true);
+  }
+  postToTray(FW_CHANGED);
+}
+
+void FirmwareSubsystem::dismissFirmwareResult() {
+  {
+    std::lock_guard<std::mutex> lock(state_.lock);
+    dismissFirmwareJob(state_);
+  }
+  postToTray(FW_CHANGED);
+}
+
+std::uint32_t FirmwareSubsystem::firmwareSeq() {
+  std::lock_guard<std::mutex> lock(state_.lock);
+  return state_.firmwareSeq;
+}
+
+bool FirmwareSubsystem::writeFirmwareState(char* buffer, std::size_t capacity) {
+  // Every "ago" of one document is measured from one moment, read before the lock.
+  const std::uint64_t now = ports_.clock.tickMs();
+  std::lock_guard<std::mutex> lock(state_.lock);
+  return tw::writeFirmwareState(state_, FirmwareDocumentFacts{options_.appVersion}, now, buffer,
+                                capacity);
+}
+
+void FirmwareSubsystem::runFirmwareJob(const FirmwareRequest& request) {
+  cancelFlag_.exchange(false);
+  {
+    std::lock_guard<std::mutex> lock(state_.lock);
+    beginFirmwareJob(state_, request);
+  }
+  postToTray(FW_CHANGED);
+
+  NoInstallPipeline noPipeline;
+  FirmwareJobBody& body = options_.jobBody != nullptr ? *options_.jobBody : noPipeline;
+  FirmwareJobContext context(state_, ports_.clock, cancelFlag_, stopFlag_,
+                             [this](WParam kind) { postToTray(kind); });
+  const FirmwareJobEnding ending = body.runFirmwareJob(context, request);
+
+  {
+    std::lock_guard<std::mutex> lock(state_.lock);
+    endFirmwareJob(state_, ending, ports_.clock.tickMs());
+  }
+  postToTray(FW_CHANGED);
+  postToTray(FW_NOTICE);
 }
 
 void FirmwareSubsystem::postToTray(WParam kind) {
@@ -161,15 +252,16 @@ void FirmwareSubsystem::threadMain() {
 }
 
 void FirmwareSubsystem::takeTurn() {
+  // A queued request takes the whole turn: no watcher pass runs beside a job.
+  FirmwareRequest request;
+  bool taken;
   {
-    std::unique_lock<std::mutex> lock(state_.lock);
-    if (state_.requestQueued) {
-      // The job that takes it up comes with the firmware job; until then nothing queues one.
-      state_.requestQueued = false;
-      lock.unlock();
-      if (jobRunner_ != nullptr) jobRunner_->runFirmwareJob();
-      return;
-    }
+    std::lock_guard<std::mutex> lock(state_.lock);
+    taken = takeFirmwareRequest(state_, request);
+  }
+  if (taken) {
+    runFirmwareJob(request);
+    return;
   }
   watchBoards();
   bool checkNow = false;

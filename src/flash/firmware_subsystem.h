@@ -8,8 +8,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "firmware/fetch_firmware.h"
+#include "flash/firmware_job_context.h"
 #include "flash/firmware_service.h"
 #include "flash/firmware_state.h"
 #include "flash/picoboot.h"
@@ -36,17 +38,16 @@ struct FirmwarePorts {
   const std::uint8_t* releaseKey;  // the 72-byte "ECS1" blob of the release key this build trusts
 };
 
-// The firmware job as the firmware thread runs it: a queued request takes the whole turn.
-class FirmwareJobRunner {
- public:
-  virtual ~FirmwareJobRunner() = default;
-  // Runs the request taken from the queue to its end, on the firmware thread, without the lock.
-  virtual void runFirmwareJob() = 0;
+struct FirmwareOptions {
+  std::string appVersion;  // this program's version, for the state document
+  // What a job does once it has begun; without one, every job ends as failed, having changed
+  // nothing.
+  FirmwareJobBody* jobBody = nullptr;
 };
 
 class FirmwareSubsystem : public FirmwareService {
  public:
-  explicit FirmwareSubsystem(FirmwarePorts ports, FirmwareJobRunner* jobRunner = nullptr);
+  explicit FirmwareSubsystem(FirmwarePorts ports, FirmwareOptions options = {});
   ~FirmwareSubsystem() override;
   FirmwareSubsystem(const FirmwareSubsystem&) = delete;
   FirmwareSubsystem& operator=(const FirmwareSubsystem&) = delete;
@@ -56,11 +57,19 @@ class FirmwareSubsystem : public FirmwareService {
   void reportDongle(bool present, const std::string& firmware) override;
   bool isFirmwareBusy() override;
   bool isBoardInUpdateMode() override;
-  bool jobTrayText(std::string&) override { return false; }
-  bool offeredUpdate(std::string&) override { return false; }
+  bool jobTrayText(std::string& line) override;
+  bool offeredUpdate(std::string& version) override;
   bool takeNotice(TrayNotice& notice) override;
   bool startFirmwareAction(const std::string& action, bool confirm, std::string& error) override;
+  void cancelFirmwareJob() override;
+  void dismissFirmwareResult() override;
   void requestUpdateCheck() override;
+  std::uint32_t firmwareSeq() override;
+  bool writeFirmwareState(char* buffer, std::size_t capacity) override;
+
+  // One job from beginning to end on the calling thread (the firmware thread's, exposed for
+  // tests): begins it, runs the body, writes its ending.
+  void runFirmwareJob(const FirmwareRequest& request);
 
   // Starts the check thread unless a check is running.
   void startCheck();
@@ -88,7 +97,7 @@ class FirmwareSubsystem : public FirmwareService {
 
   FirmwarePorts ports_;
   PicobootPorts picoboot_;
-  FirmwareJobRunner* jobRunner_;
+  FirmwareOptions options_;
   FirmwareState state_;
   WindowId trayWindow_ = 0;  // under the firmware lock
   std::atomic<bool> stopFlag_{false};

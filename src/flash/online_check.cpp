@@ -91,7 +91,7 @@ bool applyDongleReport(FirmwareState& state, bool present, const std::string& ve
 }
 
 void runOfferNoticeRule(FirmwareState& state) {
-  if (!state.dongle.present || state.jobActive) return;
+  if (!state.dongle.present || state.job.active) return;
   const std::string offer = offerVersion(state);
   if (!isUsableVersion(offer.c_str())) return;
   const char* dongleVersion = state.dongle.version.c_str();

@@ -65,9 +65,16 @@ void Console::printHelp() {
   out_ << kHelp << moreHelp_ << std::flush;
 }
 
+bool Console::runMoreCommands(const std::string& line) {
+  for (const auto& run : moreCommands_) {
+    if (run(line)) return true;
+  }
+  return false;
+}
+
 void Console::addCommands(std::function<bool(const std::string& line)> run, std::string help) {
-  moreCommands_ = std::move(run);
-  moreHelp_ = std::move(help);
+  moreCommands_.push_back(std::move(run));
+  moreHelp_ += help;
 }
 
 void Console::attach(sim::RecordingTray& tray) {
@@ -182,7 +189,7 @@ bool Console::execute(const std::string& line) {
     std::istringstream again(line);
     again >> command >> answer;
     desktop_.answerNextMessageBox(answer == "yes" ? MessageBoxAnswer::Yes : MessageBoxAnswer::No);
-  } else if (moreCommands_ && moreCommands_(line)) {
+  } else if (runMoreCommands(line)) {
     return true;
   } else {
     printLine("unknown command: " + line + " (type help)");

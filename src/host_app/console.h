@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/tray_app_impl.h"
 #include "platform/host/queue_message_loop.h"
@@ -35,8 +36,8 @@ class Console {
   bool execute(const std::string& line);
   // Quits the app as "quit" does, once its tray is running: the end of standard input.
   void quitWhenReady();
-  // More commands from elsewhere: `run` is asked for every line that no command here knows and
-  // returns whether it knew it; `help` is added to the list of commands.
+  // More commands from elsewhere: `run` is asked for every line that no command here (nor one
+  // added before) knows and returns whether it knew it; `help` is added to the list of commands.
   void addCommands(std::function<bool(const std::string& line)> run, std::string help);
 
  private:
@@ -58,7 +59,8 @@ class Console {
   WindowId rigWindow_ = 0;
   std::atomic<WindowId> trayWindow_{0};
   std::string lastShown_;
-  std::function<bool(const std::string&)> moreCommands_;
+  bool runMoreCommands(const std::string& line);
+  std::vector<std::function<bool(const std::string&)>> moreCommands_;
   std::string moreHelp_;
 };
 

@@ -37,6 +37,7 @@ PanelHttpServer::PanelHttpServer(HttpServerPorts ports, DongleLink& dongle,
       pageAsset_(pageAsset),
       settings_(settings),
       devices_(dongle, firmware, stopping_, settings.device),
+      firmware_(firmware, ports.clock, stopping_, settings.firmwareStream),
       noConnections_(ports.clock.createEvent(EventReset::Manual, true)) {}
 
 PanelHttpServer::~PanelHttpServer() {
@@ -231,13 +232,9 @@ void PanelHttpServer::routeApi(SocketConnection& connection, std::string_view pa
   if (path == "/api/input") return devices_.inputStream(connection);
   if (path == "/api/feature") return devices_.feature(connection, query, body, isPost);
   if (path == "/api/output") return devices_.output(connection, body, isPost);
-  if (path == "/api/fw" || startsWith(path, "/api/fw/")) return firmwareRoute(connection);
-  sendJsonError(connection, kNotFound, "no such call");
-}
-
-// The firmware API ("/api/fw", "/api/fw/events" and the actions under "/api/fw/") is not served
-// yet; every one of its paths answers as an unknown call.
-void PanelHttpServer::firmwareRoute(SocketConnection& connection) {
+  if (path == "/api/fw") return firmware_.state(connection);
+  if (path == "/api/fw/events") return firmware_.events(connection);
+  if (startsWith(path, "/api/fw/")) return firmware_.action(connection, path, body, isPost);
   sendJsonError(connection, kNotFound, "no such call");
 }
 

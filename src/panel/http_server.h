@@ -15,6 +15,7 @@
 #include "panel/panel_service.h"
 #include "dongle/dongle_link.h"
 #include "panel/device_api.h"
+#include "panel/firmware_api.h"
 #include "panel/panel_page.h"
 #include "panel/server_limits.h"
 #include "platform/clock.h"
@@ -64,13 +65,13 @@ class PanelHttpServer : public PanelServer {
   void startConnectionThread(std::unique_ptr<SocketConnection> connection);
   void routeApi(SocketConnection& connection, std::string_view path, std::string_view query,
                 std::string_view body, bool isPost);
-  void firmwareRoute(SocketConnection& connection);
 
   HttpServerPorts ports_;
   std::string_view pageAsset_;
   HttpServerSettings settings_;
   std::atomic<bool> stopping_{false};
   DeviceApi devices_;
+  FirmwareApi firmware_;
 
   // Written before any thread of the server exists; read-only afterwards.
   std::string runKey_;

@@ -38,6 +38,22 @@ inline constexpr std::size_t kFeatureListCapacity = 1200;
 inline constexpr std::size_t kDeviceInfoCapacity = 1600;
 inline constexpr std::size_t kFeatureAnswerCapacity = 900;
 
+// The firmware API: the state document, an event of the stream ("data: ", the document, "\n\n"),
+// and the fields of an action call.
+inline constexpr std::size_t kStateCapacity = 16384;
+inline constexpr std::size_t kEventCapacity = 16400;
+static_assert(kEventCapacity >= 6 + (kStateCapacity - 1) + 2, "an event holds a whole document");
+inline constexpr std::size_t kActionCapacity = 24;
+inline constexpr std::size_t kConfirmCapacity = 8;
+inline constexpr std::size_t kRefusalCapacity = 400;
+
+// The firmware event stream's rhythm.
+struct FirmwareStreamTimings {
+  std::uint32_t pollMs = 120;          // how often the change counter is looked at
+  std::uint32_t keepAliveMs = 15000;   // a comment after this much silence
+  std::uint32_t tooLargeWaitMs = 200;  // after a document that did not fit
+};
+
 // The device API's waits on the dongle.
 struct DeviceApiTimings {
   std::uint32_t inputWaitMs = 1000;   // one input read; a keep-alive follows a quiet one
@@ -56,6 +72,7 @@ struct HttpServerSettings {
   // How long one accept waits before the accept thread looks whether the server is going away.
   std::uint32_t acceptWaitMs = 250;
   DeviceApiTimings device;
+  FirmwareStreamTimings firmwareStream;
 };
 
 }  // namespace tw

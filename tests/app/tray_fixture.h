@@ -61,7 +61,11 @@ class FakeFirmware : public FirmwareService {
     if (!refusal.empty()) error = refusal;
     return refusal.empty();
   }
+  void cancelFirmwareJob() override {}
+  void dismissFirmwareResult() override {}
   void requestUpdateCheck() override { ++checks; }
+  std::uint32_t firmwareSeq() override { return 1; }
+  bool writeFirmwareState(char*, std::size_t) override { return false; }
 
   bool busy = false;
   bool boardInUpdateMode = false;

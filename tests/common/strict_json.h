@@ -21,6 +21,8 @@ class StrictJson {
     at_ = 0;
     depth_ = 0;
     topStrings_.clear();
+    values_.clear();
+    prefix_.clear();
     skipSpace();
     if (!value(true)) return false;
     skipSpace();
@@ -29,6 +31,9 @@ class StrictJson {
 
   // The decoded string members of the top-level object of the last successful parse.
   const std::map<std::string, std::string>& topStrings() const { return topStrings_; }
+  // Every member of every object, named by its path ("boot.program"): strings decoded, anything
+  // else as its JSON text.
+  const std::map<std::string, std::string>& values() const { return values_; }
 
   // Length of the well-formed UTF-8 character at text[at] (Unicode's table of well-formed byte
   // sequences: no overlong forms, no surrogates, nothing beyond U+10FFFF), or 0 when the bytes
@@ -118,12 +123,20 @@ class StrictJson {
       skipSpace();
       if (!take(':')) return false;
       skipSpace();
-      if (top && more() && peek() == '"') {
+      const std::string path = prefix_ + name;
+      if (more() && peek() == '"') {
         std::string decoded;
         if (!string(decoded)) return false;
-        topStrings_[name] = decoded;
-      } else if (!value(false)) {
-        return false;
+        if (top) topStrings_[name] = decoded;
+        values_[path] = decoded;
+      } else {
+        const std::string outer = prefix_;
+        const std::size_t start = at_;
+        prefix_ = path + ".";
+        const bool read = value(false);
+        prefix_ = outer;
+        if (!read) return false;
+        values_[path] = std::string(text_.substr(start, at_ - start));
       }
       skipSpace();
       if (take('}')) return leave();
@@ -276,6 +289,8 @@ class StrictJson {
   std::size_t at_ = 0;
   int depth_ = 0;
   std::map<std::string, std::string> topStrings_;
+  std::map<std::string, std::string> values_;
+  std::string prefix_;
 };
 
 }  // namespace tw::test

@@ -183,8 +183,8 @@ TEST(BoardAdvice, WaitsForTheReadAndStandsBackForJobsAndTheStation) {
   EXPECT_FALSE(isBoardAdviceDue(state));  // not read yet
   recordProbe(state, "p1", BoardProbe{}, 2000);
   for (int blocker = 0; blocker < 3; ++blocker) {
-    state.jobActive = blocker == 0;
-    state.requestQueued = blocker == 1;
+    state.job.active = blocker == 0;
+    state.request.queued = blocker == 1;
     state.station = blocker == 2;
     EXPECT_FALSE(isBoardAdviceDue(state)) << blocker;
   }

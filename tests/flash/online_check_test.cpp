@@ -108,7 +108,7 @@ TEST(OnlineCheck, ReadyNeedsARunningDongleNoJobAndAUsableNewerOffer) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StateFixture f;
-    f.state.jobActive = c.jobActive;
+    f.state.job.active = c.jobActive;
     f.state.builtIn.builtInState = c.builtInState;
     auto shown = f.noticesOf([&] { applyDongleReport(f.state, true, c.dongle); });
     ASSERT_EQ(shown.size(), c.text != nullptr ? 1u : 0u);

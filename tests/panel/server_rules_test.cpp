@@ -201,12 +201,6 @@ TEST_F(ServerRules, PathsAndMethods) {
   EXPECT_EQ(bodyOf(answer), "No.\n");
 }
 
-TEST_F(ServerRules, FirmwareCallsAreNotServedYet) {
-  for (const char* path : {"/api/fw", "/api/fw/events", "/api/fw/start"}) {
-    expectError(api(std::string(path) + "?k=" + key), "404 Not Found", "no such call");
-  }
-}
-
 TEST_F(ServerRules, EveryJsonAnswerIsValidJson) {
   for (const std::string& path : std::vector<std::string>{
            "/api/dev?k=" + key, "/api/open?k=" + key, "/api/feature?id=248&k=" + key,

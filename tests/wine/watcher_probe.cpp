@@ -61,6 +61,8 @@ int wmain(int argc, wchar_t** argv) {
   tw::win32::Win32FileSystem files;
   tw::win32::Win32UsbPort usb;
   tw::Win32Resources resources;
+  // Nothing here checks online; the update host's ports are there because the firmware side has
+  // them.
   tw::WinHttpPort https;
   tw::CngSignatureVerifier signatures;
   tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell, https,

@@ -1,0 +1,380 @@
+#include "flash/firmware_document.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "common/text.h"
+#include "firmware/update_host.h"
+#include "firmware/versions.h"
+
+namespace tw {
+namespace {
+
+constexpr std::size_t kScratchCapacity = 256;
+constexpr char kOldestSwitchingVersion[] = "0.9.0";  // can restart itself into update mode
+constexpr char kBuiltInNotes[] =
+    "Light bar colours work from the panel, the panel notices the dongle arriving, Repair is a "
+    "single button, and updates are never installed on their own.";
+
+const char* boolText(bool value) {
+  return value ? "true" : "false";
+}
+
+// Length of the well-formed UTF-8 character at text[at] (no overlong forms, no surrogates,
+// nothing beyond U+10FFFF), or 0 when the bytes there are not one.
+std::size_t wellFormedLength(std::string_view text, std::size_t at) {
+  const auto byteAt = [&](std::size_t i) -> unsigned {
+    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0x100u;
+  };
+  const unsigned lead = byteAt(0);
+  if (lead < 0x80) return 1;
+  std::size_t length;
+  unsigned low = 0x80, high = 0xBF;  // the second byte's range
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (byteAt(1) < low || byteAt(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byteAt(i) < 0x80 || byteAt(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+void formatAdvice(FirmwareAdvice& advice, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+void formatAdvice(FirmwareAdvice& advice, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int written = std::vsnprintf(advice.text, sizeof advice.text, format, args);
+  va_end(args);
+  if (written < 0) {
+    advice.text[0] = '\0';
+    return;
+  }
+  // A cut inside a character leaves a broken tail: drop it.
+  const std::size_t kept = utf8Prefix(advice.text, sizeof advice.text - 1).size();
+  advice.text[kept] = '\0';
+}
+
+void setAdvice(FirmwareAdvice& advice, const char* kind, const char* primary, bool confirm = false,
+               bool ahead = false) {
+  advice.kind = kind;
+  advice.primary = primary;
+  advice.confirm = confirm;
+  advice.ahead = ahead;
+  advice.text[0] = '\0';
+}
+
+const char* onlineStateText(OnlineState state) {
+  switch (state) {
+    case OnlineState::Checking:
+      return "checking";
+    case OnlineState::Ok:
+      return "ok";
+    case OnlineState::Failed:
+      return "failed";
+    case OnlineState::Never:
+      break;
+  }
+  return "never";
+}
+
+std::uint64_t secondsSince(std::uint64_t nowMs, std::uint64_t thenMs) {
+  if (thenMs == 0 || nowMs < thenMs) return 0;
+  return (nowMs - thenMs) / 1000;
+}
+
+}  // namespace
+
+JsonDocumentBuilder::JsonDocumentBuilder(char* buffer, std::size_t capacity)
+    : buffer_(buffer), capacity_(capacity) {
+  if (capacity_ == 0) {
+    overflow_ = true;  // not even the empty text fits
+    return;
+  }
+  buffer_[0] = '\0';
+}
+
+void JsonDocumentBuilder::append(std::string_view piece) {
+  if (overflow_) return;
+  if (length_ + piece.size() + 1 > capacity_) {
+    overflow_ = true;
+    return;
+  }
+  std::memcpy(buffer_ + length_, piece.data(), piece.size());
+  length_ += piece.size();
+  buffer_[length_] = '\0';
+}
+
+void JsonDocumentBuilder::appendFormat(const char* format, ...) {
+  char scratch[kScratchCapacity];
+  va_list args;
+  va_start(args, format);
+  const int written = std::vsnprintf(scratch, sizeof scratch, format, args);
+  va_end(args);
+  if (written < 0) return;
+  append(scratch);
+}
+
+void JsonDocumentBuilder::appendJsonString(std::string_view text) {
+  append("\"");
+  for (std::size_t at = 0; at < text.size() && !overflow_;) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if (c == '"') {
+      append("\\\"");
+    } else if (c == '\\') {
+      append("\\\\");
+    } else if (c < 0x20 || c == '<' || c == '>') {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      append(escape);
+    } else {
+      const std::size_t length = wellFormedLength(text, at);
+      if (length == 0) {
+        append("\\ufffd");
+      } else {
+        append(text.substr(at, length));
+        at += length;
+        continue;
+      }
+    }
+    ++at;
+  }
+  append("\"");
+}
+
+void chooseAdvice(const AdviceInputs& in, FirmwareAdvice& advice) {
+  const char* T = in.target != nullptr ? in.target : "";
+  const char* R = in.runningVersion != nullptr ? in.runningVersion : "";
+  const bool targetUsable = isUsableVersion(T);
+  if (in.busy) return setAdvice(advice, "busy", "");
+  if (in.station) {
+    setAdvice(advice, "station", "");
+    return formatAdvice(advice,
+                        "Another Tarnwick flashing tool is at work (the Pellmark Rig or a bench "
+                        "script), so this app is leaving boards alone.");
+  }
+  const BootBoard* board = in.board != nullptr && in.board->present ? in.board : nullptr;
+  if (board == nullptr) {
+    if (!in.runningPresent) return setAdvice(advice, "none", "");
+    if (!targetUsable) return setAdvice(advice, "current", "");
+    const bool runningUsable = isUsableVersion(R);
+    if (runningUsable && compareVersions(T, R) == 0) {
+      setAdvice(advice, "current", "");
+      return formatAdvice(advice, "You have %s, the newest release.", R);
+    }
+    if (runningUsable && compareVersions(T, R) < 0) {
+      setAdvice(advice, "ahead", "", false, true);
+      return formatAdvice(advice, "You have %s, newer than the %s release.", R, T);
+    }
+    setAdvice(advice, "update", "update");
+    if (R[0] != '\0') return formatAdvice(advice, "Version %s is ready. You have %s.", T, R);
+    return formatAdvice(advice, "Version %s is ready.", T);
+  }
+
+  const char* B = board->version.c_str();
+  if (board->read == BOARD_NOT_READ) {
+    setAdvice(advice, "reading", "");
+    return formatAdvice(advice, "Reading what\xE2\x80\x99s on it\xE2\x80\xA6");
+  }
+  if (board->read == BOARD_BUSY) {
+    setAdvice(advice, "inuse", "");
+    return formatAdvice(advice, "Another program is using it right now.");
+  }
+  if (!targetUsable) {
+    setAdvice(advice, "nofw", "");
+    return formatAdvice(advice,
+                        "This app has no firmware to install yet. Check your internet connection.");
+  }
+  if (board->read == BOARD_READ && board->ours) {
+    if (isUsableVersion(B) && compareVersions(T, B) < 0) {
+      setAdvice(advice, "restart", "restart", false, true);
+      return formatAdvice(
+          advice, "It has %s, which is newer than the %s release. Restart it to carry on.", B, T);
+    }
+    if (isUsableVersion(B) && compareVersions(T, B) == 0) {
+      setAdvice(advice, "restart", "restart");
+      return formatAdvice(advice,
+                          "It already has %s, the newest release. Restart it to carry on, or "
+                          "reinstall if it has been acting up.",
+                          B);
+    }
+    setAdvice(advice, "update", "update");
+    if (B[0] != '\0') {
+      return formatAdvice(advice, "It has firmware %s. Version %s is ready to install.", B, T);
+    }
+    return formatAdvice(advice,
+                        "It has Bridge firmware of an unknown version. Install %s to be sure.", T);
+  }
+  if (board->read == BOARD_READ && board->blank) {
+    setAdvice(advice, "install", "install");
+    return formatAdvice(advice, "It has no firmware yet. Install %s to make it a Tarnwick Bridge.",
+                        T);
+  }
+  if (board->read == BOARD_READ) {
+    setAdvice(advice, "replace", "install", true);
+    return formatAdvice(advice,
+                        "It\xE2\x80\x99s running something else (\xE2\x80\x9C%s\xE2\x80\x9D). "
+                        "Installing Tarnwick Bridge %s replaces it.",
+                        board->program.empty() ? "unnamed" : board->program.c_str(), T);
+  }
+  setAdvice(advice, "unknown", "install", true);
+  formatAdvice(advice,
+               "This app couldn\xE2\x80\x99t read what\xE2\x80\x99s on it. Installing %s writes "
+               "the Tarnwick firmware onto it.",
+               T);
+}
+
+bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts& facts,
+                        std::uint64_t nowMs, char* buffer, std::size_t capacity) {
+  JsonDocumentBuilder doc(buffer, capacity);
+  if (capacity == 0) return false;
+
+  bool fromList = false;
+  OfferedVersion offer;
+  const char* target = offerVersion(state, offer, &fromList);
+  const bool builtInVerified = state.builtIn.builtInState == 1;
+  const bool runningPresent = state.dongle.present;
+  const char* runningVersion = state.dongle.version.c_str();
+  const OnlineCheck& online = state.online;
+  const bool onlineOk = online.state == OnlineState::Ok;
+  const ReleaseInfo* selected = onlineOk ? selectBuild(&online.list) : nullptr;
+  const char* notes = "";
+  if (selected != nullptr && std::strcmp(selected->version, target) == 0) {
+    notes = selected->notes;
+  } else if (builtInVerified && std::strcmp(target, kBuiltInImageVersion) == 0) {
+    notes = kBuiltInNotes;
+  }
+
+  doc.appendFormat("{\"seq\":%u,\"app\":", static_cast<unsigned>(state.firmwareSeq));
+  doc.appendJsonString(facts.appVersion);
+  doc.appendFormat(",\"station\":%s", boolText(state.station));
+
+  const bool canSwitch = runningPresent && isUsableVersion(runningVersion) &&
+                         compareVersions(runningVersion, kOldestSwitchingVersion) >= 0;
+  doc.appendFormat(",\"running\":{\"present\":%s,\"canSwitch\":%s,\"version\":",
+                   boolText(runningPresent), boolText(canSwitch));
+  doc.appendJsonString(runningVersion);
+  doc.append("}");
+
+  const BootBoard& board = state.board;
+  doc.appendFormat(
+      ",\"boot\":{\"present\":%s,\"usb\":%s,\"read\":%d,\"blank\":%s,\"ours\":%s,\"drive\":",
+      boolText(board.present), boolText(board.usb), static_cast<int>(board.read),
+      boolText(board.blank), boolText(board.ours));
+  doc.appendJsonString(board.drive);
+  doc.append(",\"serial\":");
+  doc.appendJsonString(board.serial);
+  doc.append(",\"program\":");
+  doc.appendJsonString(board.program);
+  doc.append(",\"version\":");
+  doc.appendJsonString(board.version);
+  doc.append(",\"why\":");
+  doc.appendJsonString(board.why);
+  doc.append("}");
+
+  doc.append(",\"fw\":{\"target\":");
+  doc.appendJsonString(target);
+  doc.append(",\"notes\":");
+  doc.appendJsonString(notes);
+  doc.append(",\"source\":");
+  doc.appendJsonString(fromList ? UpdateHost : builtInVerified ? "built-in" : "");
+  doc.append(",\"builtIn\":");
+  doc.appendJsonString(builtInVerified ? kBuiltInImageVersion : "");
+  doc.appendFormat(",\"builtInChecked\":%s,\"online\":{\"state\":",
+                   boolText(state.builtIn.builtInState != 0));
+  doc.appendJsonString(onlineStateText(online.state));
+  doc.append(",\"latest\":");
+  doc.appendJsonString(selected != nullptr ? selected->version : "");
+  doc.append(",\"error\":");
+  doc.appendJsonString(online.state == OnlineState::Failed ? online.error : std::string_view());
+  doc.appendFormat(",\"ago\":%llu}}",
+                   static_cast<unsigned long long>(secondsSince(nowMs, online.checkedAt)));
+
+  FirmwareAdvice advice;
+  AdviceInputs inputs;
+  inputs.busy = isJobBusy(state);
+  inputs.station = state.station;
+  inputs.runningPresent = runningPresent;
+  inputs.runningVersion = runningVersion;
+  inputs.board = &board;
+  inputs.target = target;
+  chooseAdvice(inputs, advice);
+  doc.append(",\"advice\":{\"kind\":");
+  doc.appendJsonString(advice.kind);
+  doc.append(",\"primary\":");
+  doc.appendJsonString(advice.primary);
+  doc.appendFormat(",\"confirm\":%s,\"ahead\":%s,\"text\":", boolText(advice.confirm),
+                   boolText(advice.ahead));
+  doc.appendJsonString(advice.text);
+  doc.append("}");
+
+  const FirmwareJob& job = state.job;
+  doc.appendFormat(
+      ",\"job\":{\"active\":%s,\"queued\":%s,\"automatic\":%s,\"pct\":%d,\"cancellable\":%s,"
+      "\"needsUser\":%s,\"countdown\":%d,\"action\":",
+      boolText(job.active), boolText(state.request.queued), boolText(job.automatic), job.pct,
+      boolText(state.request.queued || job.cancellable), boolText(job.needsUser), job.countdown);
+  doc.appendJsonString(job.action);
+  doc.append(",\"phase\":");
+  doc.appendJsonString(job.phase);
+  doc.append(",\"msg\":");
+  doc.appendJsonString(job.msg);
+  doc.append(",\"detail\":");
+  doc.appendJsonString(job.detail);
+  doc.append(",\"result\":");
+  doc.appendJsonString(job.result);
+  doc.append(",\"error\":");
+  doc.appendJsonString(job.error);
+  doc.append(",\"tech\":");
+  doc.appendJsonString(job.tech);
+  doc.appendFormat(",\"refused\":%s", boolText(job.refused));
+  doc.append(",\"from\":");
+  doc.appendJsonString(job.from);
+  doc.append(",\"target\":");
+  doc.appendJsonString(job.target);
+  doc.append(",\"installed\":");
+  doc.appendJsonString(job.installed);
+  doc.appendFormat(",\"ago\":%llu}}",
+                   static_cast<unsigned long long>(secondsSince(nowMs, job.finishedAt)));
+  return !doc.overflow();
+}
+
+bool jobTrayText(const FirmwareState& state, std::string& line) {
+  if (!isJobBusy(state)) return false;
+  const FirmwareJob& job = state.job;
+  if (job.needsUser) {
+    line = "Press the button on your dongle";
+  } else if (job.phase == phase::WRITE || job.phase == phase::VERIFY || job.phase == phase::COPY) {
+    line = formatText(64, "Updating firmware \xE2\x80\x94 %d%%", job.pct);
+  } else if (job.phase == phase::RECONNECT || job.phase == phase::RESTART) {
+    line = "Restarting the dongle";
+  } else {
+    line = "Getting firmware ready";
+  }
+  return true;
+}
+
+bool offeredUpdate(const FirmwareState& state, std::string& version) {
+  OfferedVersion buffer;
+  const char* offer = offerVersion(state, buffer);
+  // A queued request does not hide the offer: it may be the update itself.
+  if (state.job.active || !state.dongle.present || !isUsableVersion(offer)) return false;
+  const char* running = state.dongle.version.c_str();
+  if (isUsableVersion(running) && compareVersions(offer, running) <= 0) return false;
+  version = offer;
+  return true;
+}
+
+}  // namespace tw
