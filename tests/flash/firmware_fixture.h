@@ -72,14 +72,16 @@ inline sim::World::Options worldWithoutDongle() {
 }
 
 struct FirmwareFixture {
-  explicit FirmwareFixture(FirmwareJobBody* body = nullptr)
+  explicit FirmwareFixture(FirmwareJobBody* body = nullptr, bool withBuiltInImage = true)
       : world(clock, worldWithoutDongle()),
         files(clock),
         loop(clock),
         firmware(FirmwarePorts{resources, loop, clock, world.usb(), files, desktop, updateHost,
                                signatures, build::kTrustedReleaseKey},
                  FirmwareOptions{"1.2.0", body}) {
-    resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
+    if (withBuiltInImage) {
+      resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
+    }
     window = loop.createHiddenWindow("TarnwickBridgeTrayWnd", "Tarnwick Bridge", &tray);
     sim::mountBoardDrive(world, files);
   }

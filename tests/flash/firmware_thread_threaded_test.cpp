@@ -7,76 +7,17 @@
 
 #include <vector>
 
-#include "built_in_firmware.h"
-#include "platform/host/embedded_resources.h"
-#include "platform/host/openssl_signature.h"
-#include "platform/host/queue_message_loop.h"
-#include "sim/sim_desktop_shell.h"
-#include "sim/sim_file_system.h"
-#include "sim/uf2_drive_volume.h"
-#include "sim/virtual_clock.h"
-#include "sim/update_host_sim.h"
-#include "sim/world.h"
-#include "trusted_release_key.h"
+#include "flash/firmware_fixture.h"
 
 namespace tw {
 namespace {
 
-class Recorder : public WindowHandler {
- public:
-  LResult onMessage(WindowId, std::uint32_t message, WParam wParam, LParam) override {
-    if (message == WM_APP_FIRMWARE) kinds.push_back(wParam);
-    return 0;
-  }
-  std::vector<WParam> kinds;
-};
-
-sim::World::Options noDongle() {
-  sim::World::Options options;
-  options.donglePlugged = false;
-  return options;
-}
-
-struct FirmwareThreadFixture {
-  explicit FirmwareThreadFixture(bool withImage = true)
-      : world(clock, noDongle()), files(clock), loop(clock) {
-    if (withImage) {
-      resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
-    }
-    window = loop.createHiddenWindow("TarnwickBridgeTrayWnd", "Tarnwick Bridge", &tray);
-    sim::mountBoardDrive(world, files);
-  }
-  ~FirmwareThreadFixture() { firmware.firmwareStop(); }
-
-  // Lets the thread take its turns for `ms` of virtual time, then hands its posts to the tray.
-  void run(std::uint32_t ms) {
-    clock.sleepMs(ms);
-    loop.dispatchPending();
-  }
-  std::vector<TrayNotice> notices() {
-    std::vector<TrayNotice> taken;
-    TrayNotice notice;
-    while (firmware.takeNotice(notice)) taken.push_back(notice);
-    return taken;
-  }
-
-  sim::VirtualClock clock{0};
-  sim::World world;
-  sim::SimFileSystem files;
-  sim::SimDesktopShell desktop;
-  QueueMessageLoop loop;
-  Recorder tray;
-  WindowId window = 0;
-  EmbeddedResources resources;
-  sim::SimUpdateHost updateHost{"updates.tarnwick.example"};
-  OpenSslSignatureVerifier signatures;
-  FirmwareSubsystem firmware{FirmwarePorts{resources, loop, clock, world.usb(), files, desktop,
-                                           updateHost, signatures, build::kTrustedReleaseKey}};
-};
+// The firmware side on the simulated world, with no dongle plugged in at first.
+using FirmwareThreadFixture = test::FirmwareFixture;
 
 TEST(FirmwareThreadThreaded, VerifiesTheBuiltInImageAndTellsTheTray) {
   for (bool withImage : {true, false}) {
-    FirmwareThreadFixture f(withImage);
+    FirmwareThreadFixture f(nullptr, withImage);
     f.firmware.firmwareStart(f.window);
     f.run(100);
     std::lock_guard<std::mutex> lock(f.firmware.state().lock);
