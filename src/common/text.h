@@ -10,6 +10,11 @@ namespace tw {
 // The longest prefix of `text` of at most `maxBytes` bytes that does not split a UTF-8 sequence.
 std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes);
 
+// Length of the well-formed UTF-8 character that starts at text[at], or 0 when the bytes there
+// are not one: a stray continuation byte, a lead byte without all of its continuation bytes, an
+// overlong form, a surrogate or a code point beyond U+10FFFF. JSON writers replace such bytes.
+std::size_t wellFormedUtf8Length(std::string_view text, std::size_t at);
+
 // Cuts `text` to a buffer of `capacity` bytes including the terminator (capacity - 1 bytes of
 // text), never splitting a UTF-8 sequence.
 std::string cutUtf8(std::string_view text, std::size_t capacity);

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "firmware/update_host.h"
 #include "firmware/versions.h"
+#include "flash/online_check.h"
 
 namespace tw {
 namespace {
@@ -19,36 +20,6 @@ constexpr char kBuiltInNotes[] =
 
 const char* boolText(bool value) {
   return value ? "true" : "false";
-}
-
-// Length of the well-formed UTF-8 character at text[at] (no overlong forms, no surrogates,
-// nothing beyond U+10FFFF), or 0 when the bytes there are not one.
-std::size_t wellFormedLength(std::string_view text, std::size_t at) {
-  const auto byteAt = [&](std::size_t i) -> unsigned {
-    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0x100u;
-  };
-  const unsigned lead = byteAt(0);
-  if (lead < 0x80) return 1;
-  std::size_t length;
-  unsigned low = 0x80, high = 0xBF;  // the second byte's range
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (byteAt(1) < low || byteAt(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byteAt(i) < 0x80 || byteAt(i) > 0xBF) return 0;
-  }
-  return length;
 }
 
 void formatAdvice(FirmwareAdvice& advice, const char* format, ...)
@@ -74,20 +45,6 @@ void setAdvice(FirmwareAdvice& advice, const char* kind, const char* primary, bo
   advice.confirm = confirm;
   advice.ahead = ahead;
   advice.text[0] = '\0';
-}
-
-const char* onlineStateText(OnlineState state) {
-  switch (state) {
-    case OnlineState::Checking:
-      return "checking";
-    case OnlineState::Ok:
-      return "ok";
-    case OnlineState::Failed:
-      return "failed";
-    case OnlineState::Never:
-      break;
-  }
-  return "never";
 }
 
 std::uint64_t secondsSince(std::uint64_t nowMs, std::uint64_t thenMs) {
@@ -140,7 +97,7 @@ void JsonDocumentBuilder::appendJsonString(std::string_view text) {
       std::snprintf(escape, sizeof escape, "\\u%04x", c);
       append(escape);
     } else {
-      const std::size_t length = wellFormedLength(text, at);
+      const std::size_t length = wellFormedUtf8Length(text, at);
       if (length == 0) {
         append("\\ufffd");
       } else {
@@ -294,7 +251,7 @@ bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts&
   doc.appendJsonString(builtInVerified ? kBuiltInImageVersion : "");
   doc.appendFormat(",\"builtInChecked\":%s,\"online\":{\"state\":",
                    boolText(state.builtIn.builtInState != 0));
-  doc.appendJsonString(onlineStateText(online.state));
+  doc.appendJsonString(onlineStateName(online.state));
   doc.append(",\"latest\":");
   doc.appendJsonString(selected != nullptr ? selected->version : "");
   doc.append(",\"error\":");

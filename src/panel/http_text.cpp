@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/text.h"
 #include "panel/server_limits.h"
 
 namespace tw {
@@ -25,40 +26,6 @@ int hexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-// Length of the well-formed UTF-8 sequence that starts at text[at], or 0 when the bytes there are
-// not one: a stray continuation byte, a lead byte without all of its continuation bytes, an
-// overlong form, a surrogate or a code point beyond U+10FFFF.
-std::size_t wellFormedUtf8Length(std::string_view text, std::size_t at) {
-  auto byteAt = [&](std::size_t i) -> unsigned {
-    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0x100u;
-  };
-  auto within = [](unsigned byte, unsigned low, unsigned high) {
-    return byte >= low && byte <= high;
-  };
-  const unsigned lead = byteAt(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
-  if (within(lead, 0xC2, 0xDF)) {
-    length = 2;
-  } else if (within(lead, 0xE0, 0xEF)) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (within(lead, 0xF0, 0xF4)) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (!within(byteAt(1), low, high)) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (!within(byteAt(i), 0x80, 0xBF)) return 0;
-  }
-  return length;
 }
 
 constexpr std::string_view kErrorObjectStart = "{\"ok\":false,\"error\":\"";
