@@ -390,6 +390,7 @@
       attached = session;
       session.attachedAt = performance.now();
       setPill("firmware " + version, true);
+      document.dispatchEvent(new CustomEvent("tarnwick:attached"));
       device.addEventListener("inputreport", onInputReport);
       await readConfig(session);
       readSignal(session);
@@ -432,6 +433,7 @@
     clearChips();
     showAttachedLayout(false);
     setPill("not connected", false);
+    document.dispatchEvent(new CustomEvent("tarnwick:detached"));
     if (reason) {
       setStage(
         "s-sleep",
@@ -486,9 +488,14 @@
   }
 
   // Read by the firmware screens and by tests; nothing here is needed by the panel itself.
+  // The firmware screens follow attaching through the "tarnwick:attached" and
+  // "tarnwick:detached" events on the document.
   window.TarnwickPanel = {
     isAttached: () => attached !== null,
     inputCount: () => (attached ? attached.inputCount : 0),
+    // Attaches the first dongle the browser already knows, if any and if none is attached.
+    attachAvailable: () => (attached || !("hid" in navigator) ? Promise.resolve() : attachFirstKnown()),
+    showToast,
   };
 
   if (document.readyState === "loading") document.addEventListener("DOMContentLoaded", start);
