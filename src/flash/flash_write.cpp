@@ -302,6 +302,7 @@ class FlashWriteSession {
       }
     }
     verifiedImage_ = true;
+    work_.settingsCleared = work_.isRepair();
     return true;
   }
 
