@@ -71,9 +71,27 @@ class ConsoleAwareFirmware : public tw::FirmwareSubsystem {
     console_.setTrayWindow(window);
     FirmwareSubsystem::firmwareStart(window);
   }
+  // The tray asks for its job line on every change; the console also prints each step of the
+  // job as the panel would show it.
+  bool jobTrayText(std::string& line) override {
+    std::string step;
+    {
+      std::lock_guard<std::mutex> lock(state().lock);
+      const tw::FirmwareJob& job = state().job;
+      if ((job.active || !job.result.empty()) && !job.msg.empty()) {
+        step = job.phase + ": " + job.msg + (job.detail.empty() ? "" : " (" + job.detail + ")");
+      }
+    }
+    if (!step.empty() && step != lastStep_) {
+      lastStep_ = step;
+      console_.printLine("[fw] " + step);
+    }
+    return FirmwareSubsystem::jobTrayText(line);
+  }
 
  private:
   tw::host::Console& console_;
+  std::string lastStep_;  // the tray's thread only
 };
 
 // Shows what start with Windows does to the simulated desktop's files and registry.
@@ -136,9 +154,11 @@ int main(int argc, char** argv) {
       tw::host::UpdateHostCommands::help());
   tw::OpenSslSignatureVerifier signatures;
   ConsoleAwareFirmware firmware(
-      tw::FirmwarePorts{resources, loop, clock, world.usb(), dongleLink, files, shell, updateHost, signatures,
-                        tw::build::kTrustedReleaseKey},
+      tw::FirmwarePorts{resources, loop, clock, world.usb(), dongleLink, files, shell, updateHost,
+                        signatures, tw::build::kTrustedReleaseKey},
       console);
+  // A release published on the console is looked for at once rather than hours later.
+  hostCommands.onPublished([&firmware] { firmware.requestUpdateCheck(); });
   tw::host::FirmwareCommands firmwareCommands(
       firmware, [&console](const std::string& line) { console.printLine(line); });
   console.addCommands(

@@ -67,6 +67,9 @@ std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
   std::string error;
   if (build && (!builtInUsable || compareVersions(build->version, kBuiltInImageVersion) > 0)) {
     FirmwareFetchProgress progress;
+    progress.downloading = [&job](const ReleaseInfo& release) {
+      job.setProgress(phase::DOWNLOAD, 2, "Downloading firmware %s\xE2\x80\xA6", release.version);
+    };
     progress.received = [&job](std::uint64_t received, std::uint64_t total) {
       job.downloadProgress(received, total);
     };

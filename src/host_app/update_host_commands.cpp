@@ -8,7 +8,8 @@ namespace tw::host {
 
 const char* UpdateHostCommands::help() {
   return "Commands (the update host):\n"
-         "  publish VERSION    publish a signed build of the stand-in firmware at VERSION\n"
+         "  publish VERSION    publish a signed build of the stand-in firmware at VERSION (the\n"
+         "                     app checks for it at once)\n"
          "  host offline | host online   the update host can't be reached, or can again\n"
          "  host fail CODE     the next request to the host answers status CODE\n"
          "  host badsig        the next published build is signed by another key\n";
@@ -27,6 +28,7 @@ bool UpdateHostCommands::execute(const std::string& line) {
            (nextWithOtherKey_ ? " (signed by another key)" : "") + " at " +
            releases_.fileUrl(version));
     nextWithOtherKey_ = false;
+    if (published_) published_();
     return true;
   }
   if (command != "host") return false;

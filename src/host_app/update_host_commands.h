@@ -18,12 +18,15 @@ class UpdateHostCommands {
 
   // False when the line is none of these commands.
   bool execute(const std::string& line);
+  // Called after a release is published, so that the app need not wait for its schedule.
+  void onPublished(std::function<void()> published) { published_ = std::move(published); }
   static const char* help();
 
  private:
   sim::SimUpdateHost& host_;
   sim::SimReleases& releases_;
   std::function<void(const std::string&)> print_;
+  std::function<void()> published_;
   bool nextWithOtherKey_ = false;
 };
 
