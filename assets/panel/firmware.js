@@ -127,8 +127,11 @@
         asking = false;
         resolve(value);
       };
-      // Escape closes the dialog: that is a no.
-      const onClose = () => finish(false);
+      // Escape closes the dialog: that is a no. The close event of the question before may still
+      // be on its way when this one opens; it must not answer this one.
+      const onClose = () => {
+        if (!dialog.open) finish(false);
+      };
       dialog.addEventListener("close", onClose);
       no.addEventListener("click", () => finish(false));
       agree.addEventListener("click", () => finish(true));
