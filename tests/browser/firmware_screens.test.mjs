@@ -2,11 +2,15 @@
 // each state document shows, what each button posts after which questions, how refusals and
 // silence are told, and the page's own timers on the browser's fake clock.
 import assert from "node:assert/strict";
-import { existsSync } from "node:fs";
+import { existsSync, mkdirSync } from "node:fs";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
 import { after, before, describe, test } from "node:test";
 
 import { FakeApp } from "./fake_app.mjs";
 import { chromiumPath, launchBrowser, waitUntil } from "./harness.mjs";
+
+const shots = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "..", "..", "build", "screenshots");
 
 const NOTHING_BROKEN =
   "Nothing is broken \u2014 a Bridge can always be brought back. Unplug it, hold its button, plug it " +
@@ -429,6 +433,50 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
     await page.clock.runFor(1000);
     await until(page, () => window.TarnwickPanel.isAttached());
     assert.equal(await page.isHidden("#fwHelp"), true);
+    await page.close();
+  });
+
+  // Pictures of each state for people to look at (not compared), and the one thing a picture
+  // would show at a glance: nothing runs off the side of a phone-sized window.
+  test("each state fits from 360 px to desktop, light and dark", async () => {
+    mkdirSync(shots, { recursive: true });
+    const { app, page } = await open({ dongle: false });
+    const states = [
+      ["progress", job({ active: true, action: "update", phase: "write", pct: 48,
+        msg: "Writing the new firmware\u2026 18 of 40 sectors", detail: "Keep the dongle plugged in." })],
+      ["callout", job({ active: true, action: "update", phase: "button", pct: 10, needsUser: true,
+        cancellable: true, msg: "Triple-click the button on your dongle.",
+        detail: "It didn't switch over on its own. If triple-clicking does nothing either, unplug the " +
+          "dongle, hold its button down and plug it back in." })],
+      ["done", job({ result: "ok", action: "update", pct: 100, msg: "Firmware 0.9.4 is on." })],
+      ["refused", { ...foreign, ...job({ result: "failed", refused: true, action: "install",
+        error: "This board runs \u201cblink\u201d, not Tarnwick firmware, so this app left it alone." }) }],
+      ["failed", job({ result: "failed", action: "update", error: "Writing didn't take. Nothing is lost.",
+        tech: "PICOBOOT WRITE 0x10010000: status 0x0b (transfer failed) after 3 attempts; drive copy: no " +
+          "RP2350 drive appeared within 20000 ms" })],
+      ["update-mode", board({ program: "a-program-with-a-rather-long-name-that-does-not-wrap-by-itself" },
+        { kind: "replace", primary: "install", confirm: true, text: "It\u2019s running something else " +
+          "(\u201ca-program-with-a-rather-long-name-that-does-not-wrap-by-itself\u201d). Installing " +
+          "Tarnwick Bridge 0.9.3 replaces it." })],
+    ];
+    for (const [name, state] of states) {
+      app.publish(state);
+      await until(page, (want) => document.getElementById("fwProgress").dataset.card === want,
+        { progress: "progress", callout: "progress", done: "ok", refused: "refused", failed: "failed",
+          "update-mode": "board" }[name]);
+      for (const [width, height] of [[360, 740], [1280, 800]]) {
+        for (const colorScheme of ["light", "dark"]) {
+          await page.setViewportSize({ width, height });
+          await page.emulateMedia({ colorScheme });
+          const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+          assert.ok(overflow <= 0, `${name} at ${width} px runs ${overflow} px off the side`);
+          await page.locator("#fwProgress").screenshot({
+            path: path.join(shots, `firmware-${name}-${width}-${colorScheme}.png`),
+            animations: "disabled",
+          });
+        }
+      }
+    }
     await page.close();
   });
 });
