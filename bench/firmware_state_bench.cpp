@@ -106,6 +106,7 @@ struct Firmware {
   }
   tw::SteadyClock clock;
   tw::sim::World world;
+  tw::DongleLink dongle{world.hid()};
   tw::sim::SimFileSystem files;
   tw::sim::SimDesktopShell desktop;
   tw::QueueMessageLoop loop;
@@ -113,7 +114,7 @@ struct Firmware {
   tw::sim::SimUpdateHost updateHost{tw::UpdateHost};
   tw::OpenSslSignatureVerifier signatures;
   tw::FirmwareSubsystem firmware{
-      tw::FirmwarePorts{resources, loop, clock, world.usb(), files, desktop, updateHost, signatures,
+      tw::FirmwarePorts{resources, loop, clock, world.usb(), dongle, files, desktop, updateHost, signatures,
                         tw::build::kTrustedReleaseKey},
       tw::FirmwareOptions{"1.2.0", nullptr}};
 };

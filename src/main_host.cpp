@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
       tw::host::UpdateHostCommands::help());
   tw::OpenSslSignatureVerifier signatures;
   ConsoleAwareFirmware firmware(
-      tw::FirmwarePorts{resources, loop, clock, world.usb(), files, shell, updateHost, signatures,
+      tw::FirmwarePorts{resources, loop, clock, world.usb(), dongleLink, files, shell, updateHost, signatures,
                         tw::build::kTrustedReleaseKey},
       console);
   tw::host::FirmwareCommands firmwareCommands(

@@ -42,7 +42,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   tw::Win32Resources resources;
   tw::WinHttpPort https;
   tw::CngSignatureVerifier signatures;
-  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell, https,
+  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, dongleLink, files, shell, https,
                                                    signatures, tw::build::kTrustedReleaseKey},
                                  tw::FirmwareOptions{TW_VERSION_TEXT});
 

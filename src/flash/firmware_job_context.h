@@ -42,6 +42,11 @@ class FirmwareJobContext {
   // and tells the tray.
   void update(const std::function<void(FirmwareState&)>& change);
 
+  // Sends WM_APP_FIRMWARE with `kind` to the tray, for a notice the job raised through update().
+  void post(WParam kind) {
+    if (post_) post_(kind);
+  }
+
   // Sleeps `ms` in steps of at most 100 ms. False at once when the job is cancelled or the
   // program is stopping, and false when either happened by the end; otherwise true.
   bool cancellableWait(std::uint32_t ms);

@@ -3,29 +3,25 @@
 #include "flash/board_advice.h"
 #include "flash/board_watcher.h"
 #include "flash/firmware_document.h"
+#include "flash/install_pipeline.h"
 #include "flash/online_check.h"
 #include "firmware/release_list_fetch.h"
 
 namespace tw {
-namespace {
-
-// The job body of a program that has no install pipeline: it says so and changes nothing.
-class NoInstallPipeline : public FirmwareJobBody {
- public:
-  FirmwareJobEnding runFirmwareJob(FirmwareJobContext&, const FirmwareRequest&) override {
-    return FirmwareJobEnding::failed(
-        "This version of the app can't change the dongle's firmware yet. Nothing was changed.");
-  }
-};
-
-}  // namespace
 
 FirmwareSubsystem::FirmwareSubsystem(FirmwarePorts ports, FirmwareOptions options)
     : ports_(ports),
       picoboot_{ports.usb, ports.clock},
       options_(std::move(options)),
       // Made before any thread can start a request, so that every caller finds it.
-      wakeEvent_(ports.clock.createEvent(EventReset::Auto, false)) {}
+      wakeEvent_(ports.clock.createEvent(EventReset::Auto, false)) {
+  InstallPorts install{picoboot_, ports_.files, ports_.dongle, [this] { runCheck(); },
+                       [this](const ReleaseInfo& release, FetchedBytes& data, std::size_t& size,
+                              std::string& reason, const FirmwareFetchProgress& progress) {
+                         return fetchRelease(release, data, size, reason, progress);
+                       }};
+  pipeline_ = std::make_unique<InstallPipeline>(std::move(install));
+}
 
 FirmwareSubsystem::~FirmwareSubsystem() {
   firmwareStop();
@@ -211,8 +207,7 @@ void FirmwareSubsystem::runFirmwareJob(const FirmwareRequest& request) {
   }
   postToTray(FW_CHANGED);
 
-  NoInstallPipeline noPipeline;
-  FirmwareJobBody& body = options_.jobBody != nullptr ? *options_.jobBody : noPipeline;
+  FirmwareJobBody& body = options_.jobBody != nullptr ? *options_.jobBody : *pipeline_;
   FirmwareJobContext context(state_, ports_.clock, cancelFlag_, stopFlag_,
                              [this](WParam kind) { postToTray(kind); });
   const FirmwareJobEnding ending = body.runFirmwareJob(context, request);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "dongle/dongle_link.h"
 #include "firmware/fetch_firmware.h"
 #include "flash/firmware_job_context.h"
 #include "flash/firmware_service.h"
@@ -31,6 +32,7 @@ struct FirmwarePorts {
   MessageLoop& loop;
   Clock& clock;
   UsbPort& usb;
+  DongleLink& dongle;  // the running dongle, for switching it over and seeing it come back
   FileSystem& files;
   DesktopShell& desktop;
   HttpsPort& https;
@@ -40,8 +42,7 @@ struct FirmwarePorts {
 
 struct FirmwareOptions {
   std::string appVersion;  // this program's version, for the state document
-  // What a job does once it has begun; without one, every job ends as failed, having changed
-  // nothing.
+  // What a job does once it has begun; without one, the install pipeline.
   FirmwareJobBody* jobBody = nullptr;
 };
 
@@ -99,6 +100,7 @@ class FirmwareSubsystem : public FirmwareService {
   PicobootPorts picoboot_;
   FirmwareOptions options_;
   FirmwareState state_;
+  std::unique_ptr<FirmwareJobBody> pipeline_;
   WindowId trayWindow_ = 0;  // under the firmware lock
   std::atomic<bool> stopFlag_{false};
   std::atomic<bool> cancelFlag_{false};

@@ -49,6 +49,8 @@ class PicobootDevice {
 
   // A chip that has just been reset.
   void powerOn();
+  // A command block is what the device takes next on its OUT endpoint.
+  bool awaitingCommand() const { return phase_ == Phase::Idle && !haltOut_; }
 
  private:
   enum class Phase { Idle, DataOut, DataIn, AckIn, AckOut };

@@ -195,6 +195,26 @@ UsbFunctionModel::Handshake Rp2350Board::receivePacket(std::uint8_t endpoint,
   extraUs = 0;
   poll(nowMs);
   if (endpoint != PicobootDevice::kOutEndpoint) return Handshake::Stall;
+  if (picoboot_.awaitingCommand() && length == 32 && picoboot_.busyUs() == 0) {
+    // Faults at the n-th command, whatever its id: the board leaves the bus before it takes the
+    // command ("unplug-at-command"), answers with an error status, or its pipes stall.
+    if (faults.next("unplug-at-command") != FaultKind::None) {
+      dropOffBusLocked();
+      return Handshake::Nak;
+    }
+    switch (faults.next("command")) {
+      case FaultKind::Fail:
+        rom_.failCommand(data[8], kPicobootUnknownError, 1, 1);
+        break;
+      case FaultKind::Stall:
+        picoboot_.halt(PicobootDevice::kOutEndpoint);
+        picoboot_.halt(PicobootDevice::kInEndpoint);
+        return Handshake::Stall;
+      case FaultKind::Busy:
+      case FaultKind::None:
+        break;
+    }
+  }
   Handshake result = handshake(picoboot_.receive(data, length, nowMs, extraUs));
   // Exclusive access ends the UF2 download that was going on.
   if (rom_.exclusive() != kNotExclusive) download_.reset();
@@ -317,6 +337,10 @@ bool Rp2350Board::writeDriveSector(const std::uint8_t* sector, std::uint64_t now
 
 void Rp2350Board::dropOffBus() {
   std::lock_guard<std::mutex> lock(mutex_);
+  dropOffBusLocked();
+}
+
+void Rp2350Board::dropOffBusLocked() {
   if (!updateMode_) return;
   updateMode_ = false;
   droppedOff_ = true;

@@ -98,6 +98,7 @@ class Rp2350Board : public UsbFunctionModel,
  private:
   // Carries out a reboot that is due by `nowMs`. Called with the lock held.
   void poll(std::uint64_t nowMs);
+  void dropOffBusLocked();
   bool visible(std::uint64_t nowMs) const;
   std::uint8_t interfaceNumber() const { return driveEnabled_ ? 1 : 0; }
   static Handshake handshake(PicobootDevice::Handshake h);

@@ -55,7 +55,7 @@ TEST(FirmwareJobTrayThreaded, AnUpdateFromTheMenuShowsItsWayThroughTheTray) {
   sim::SimUpdateHost host(UpdateHost);  // publishes nothing: the built-in image is the offer
   OpenSslSignatureVerifier signatures;
   TwoStepJob body;
-  FirmwareSubsystem firmware(FirmwarePorts{resources, loop, clock, world.usb(), files, shell, host,
+  FirmwareSubsystem firmware(FirmwarePorts{resources, loop, clock, world.usb(), link, files, shell, host,
                                            signatures, build::kTrustedReleaseKey},
                              FirmwareOptions{"1.2.0", &body});
   testing::CountingLauncher launcher;

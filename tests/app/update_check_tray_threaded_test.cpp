@@ -33,7 +33,7 @@ TEST(UpdateCheckTrayThreaded, ACheckFromTheMenuEndsAsABalloonThatOpensThePanel) 
   sim::SimReleases releases(host, clock, UpdateHost);
   releases.publish("0.9.3", std::vector<std::uint8_t>(2048, 1));
   OpenSslSignatureVerifier signatures;
-  FirmwareSubsystem firmware(FirmwarePorts{resources, loop, clock, world.usb(), files, shell, host,
+  FirmwareSubsystem firmware(FirmwarePorts{resources, loop, clock, world.usb(), link, files, shell, host,
                                            signatures, build::kTrustedReleaseKey});
   testing::CountingLauncher launcher;
   testing::FixedPortServer server;

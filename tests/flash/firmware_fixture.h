@@ -76,7 +76,7 @@ struct FirmwareFixture {
       : world(clock, worldWithoutDongle()),
         files(clock),
         loop(clock),
-        firmware(FirmwarePorts{resources, loop, clock, world.usb(), files, desktop, updateHost,
+        firmware(FirmwarePorts{resources, loop, clock, world.usb(), dongle, files, desktop, updateHost,
                                signatures, build::kTrustedReleaseKey},
                  FirmwareOptions{"1.2.0", body}) {
     if (withBuiltInImage) {
@@ -125,6 +125,7 @@ struct FirmwareFixture {
 
   sim::VirtualClock clock;
   sim::World world;
+  DongleLink dongle{world.hid()};
   sim::SimFileSystem files;
   sim::SimDesktopShell desktop;
   QueueMessageLoop loop;

@@ -175,22 +175,5 @@ TEST(FirmwareJobThreaded, ABoardThatTurnsUpDuringAJobIsLeftToIt) {
   EXPECT_EQ(notices[0].title, "Firmware installed");
 }
 
-TEST(FirmwareJobThreaded, WithoutAnInstallPipelineAJobFailsHavingChangedNothing) {
-  FirmwareFixture f;
-  f.firmware.firmwareStart(f.window);
-  f.run(100);
-  std::string reason;
-  ASSERT_TRUE(f.firmware.startFirmwareAction("update", false, reason));
-  f.run(100);
-  const FirmwareJob job = f.job();
-  EXPECT_EQ(job.result, "failed");
-  EXPECT_EQ(job.error,
-            "This version of the app can't change the dongle's firmware yet. Nothing was changed.");
-  EXPECT_FALSE(job.refused);
-  std::vector<TrayNotice> notices = f.notices();
-  ASSERT_EQ(notices.size(), 1u);
-  EXPECT_EQ(notices[0].title, "The update didn't finish");
-}
-
 }  // namespace
 }  // namespace tw

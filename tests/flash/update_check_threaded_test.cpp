@@ -97,6 +97,7 @@ struct CheckFixture {
 
   sim::VirtualClock clock{kTenOClock};
   sim::World world;
+  DongleLink dongle{world.hid()};
   sim::SimFileSystem files;
   sim::SimDesktopShell desktop;
   QueueMessageLoop loop;
@@ -107,7 +108,7 @@ struct CheckFixture {
   sim::SimReleases releases{updateHost, clock, UpdateHost};
   CountingHost host{updateHost};
   OpenSslSignatureVerifier signatures;
-  FirmwareSubsystem firmware{FirmwarePorts{resources, loop, clock, world.usb(), files, desktop,
+  FirmwareSubsystem firmware{FirmwarePorts{resources, loop, clock, world.usb(), dongle, files, desktop,
                                            host, signatures, build::kTrustedReleaseKey}};
 };
 

@@ -33,6 +33,7 @@
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_desktop_shell.h"
 #include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_hid.h"
 #include "platform/win32/win32_message_loop.h"
 #include "platform/win32/win32_resources.h"
 #include "platform/win32/win32_usb.h"
@@ -60,12 +61,14 @@ int wmain(int argc, wchar_t** argv) {
   tw::win32::Win32DesktopShell shell;
   tw::win32::Win32FileSystem files;
   tw::win32::Win32UsbPort usb;
+  tw::win32::Win32HidPort hid;
+  tw::DongleLink dongleLink(hid);
   tw::Win32Resources resources;
   // Nothing here checks online; the update host's ports are there because the firmware side has
   // them.
   tw::WinHttpPort https;
   tw::CngSignatureVerifier signatures;
-  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, files, shell, https,
+  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, dongleLink, files, shell, https,
                                                    signatures, tw::build::kTrustedReleaseKey});
 
   // What the firmware thread does before its first turn, so that the advice has an offer.

@@ -1,0 +1,148 @@
+// The install pipeline end to end on the simulated world and virtual time: each action on each
+// kind of board, the image it chooses, how it gets the board into update mode, and how the job
+// ends. The job runs on the test's thread.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "firmware_fixture.h"
+#include "sim/dongle_settings.h"
+#include "sim/firmware_builder.h"
+#include "sim/flash_image_info.h"
+
+namespace tw {
+namespace {
+
+constexpr std::uint32_t kSettingsOffset = 0x3FC000;
+
+struct Pipeline : test::FirmwareFixture {
+  Pipeline() {
+    verifyBuiltIn();
+    // Settings and a paired controller that only a repair may take away.
+    sim::DongleConfigBytes config = sim::loadSavedConfig(world.flash());
+    config[8] = 30;
+    sim::storeSavedConfig(world.flash(), config);
+    sim::storePairing(world.flash(), true);
+  }
+  std::vector<std::uint8_t> settings() { return world.flash().read(kSettingsOffset, 16384); }
+  FirmwareJob run(const std::string& action, bool confirm = false) {
+    FirmwareRequest request;
+    request.queued = true;
+    request.action = action;
+    request.confirm = confirm;
+    startedAt = clock.tickMs();
+    firmware.runFirmwareJob(request);
+    return job();
+  }
+  // The watcher's passes before the job, as the firmware thread makes them.
+  void watchUntilRead() {
+    for (int pass = 0; pass < 12; ++pass) {
+      firmware.watchBoards();
+      {
+        std::lock_guard<std::mutex> lock(firmware.state().lock);
+        if (firmware.state().board.read != BOARD_NOT_READ) return;
+      }
+      clock.sleepMs(FirmwareSubsystem::kTurnWaitMs);
+    }
+  }
+  bool dongleRunningOn(const std::string& version) {
+    world.update();
+    return world.dongleRunning() && world.dongle().firmwareVersion() == version;
+  }
+  std::uint64_t startedAt = 0;
+};
+
+bool allErased(const std::vector<std::uint8_t>& bytes) {
+  for (std::uint8_t b : bytes) {
+    if (b != 0xFF) return false;
+  }
+  return true;
+}
+
+struct Case {
+  const char* name;
+  std::function<void(Pipeline&)> setup;
+  const char* action;
+  bool confirm;
+  const char* result;
+  std::string message;       // msg, or error when failed
+  const char* runningAfter;  // the dongle runs this afterwards; empty: not running
+  bool settingsKept;
+};
+
+TEST(InstallPipeline, EachActionOnEachBoardEndsTrue) {
+  const auto oursOn = [](const char* version) {
+    return [version](Pipeline& p) { p.world.plugBoard(sim::World::BoardSetup::ours(version)); };
+  };
+  const auto published = [](const char* version, std::function<void(Pipeline&)> then) {
+    return [version, then](Pipeline& p) {
+      p.releases.publish(version);
+      then(p);
+    };
+  };
+  const std::vector<Case> cases = {
+      {"an update from the update host onto a board in update mode",
+       published("0.9.4", oursOn("0.9.3")), "update", false, "ok", "Firmware 0.9.4 is on.", "0.9.4",
+       true},
+      {"a repair clears settings and paired controllers", published("0.9.4", oursOn("0.9.4")),
+       "repair", false, "ok", "Firmware 0.9.4 is on, and the dongle is starting fresh.", "0.9.4",
+       false},
+      {"an update the board already has is a restart", published("0.9.4", oursOn("0.9.4")),
+       "update", false, "ok", "Restarted on 0.9.4.", "0.9.4", true},
+      {"a restart", oursOn("0.9.2"), "restart", false, "ok", "Restarted on 0.9.2.", "0.9.2", true},
+      {"a reinstall of what is there writes nothing and restarts",
+       published("0.9.4", oursOn("0.9.4")), "reinstall", false, "ok", "Firmware 0.9.4 is on.",
+       "0.9.4", true},
+      {"a foreign board is left alone",
+       published("0.9.4",
+                 [](Pipeline& p) { p.world.plugBoard(sim::World::BoardSetup::foreign("blink")); }),
+       "install", false, "failed",
+       "This board runs \xE2\x80\x9C"
+       "blink\xE2\x80\x9D, not Tarnwick firmware, so this app left "
+       "it alone.",
+       "", true},
+      {"a foreign board is replaced when the person agreed",
+       published("0.9.4",
+                 [](Pipeline& p) { p.world.plugBoard(sim::World::BoardSetup::foreign("blink")); }),
+       "install", true, "ok", "Firmware 0.9.4 is on.", "0.9.4", true},
+      {"a blank board is written without asking",
+       published("0.9.4", [](Pipeline& p) { p.world.plugBoard(sim::World::BoardSetup::blank()); }),
+       "install", false, "ok", "Firmware 0.9.4 is on.", "0.9.4", true},
+      {"a running dongle is switched over and comes back updated",
+       published("0.9.4", [](Pipeline& p) { p.world.plugDongle(); }), "update", false, "ok",
+       "Firmware 0.9.4 is on.", "0.9.4", true},
+      {"without the update host the built-in image is installed", oursOn("0.9.1"), "install", false,
+       "ok", "Firmware 0.9.3 is on.", "", true},
+      {"without the update host there is nothing newer to update to",
+       [](Pipeline& p) {
+         p.world.plugBoard(sim::World::BoardSetup::ours("0.9.3"));
+         p.watchUntilRead();
+       },
+       "update", false, "failed",
+       std::string("Couldn't download the update: ") + UpdateHost +
+           " didn't answer. Nothing was changed.",
+       "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pipeline p;
+    c.setup(p);
+    const std::vector<std::uint8_t> before = p.settings();
+    const FirmwareJob job = p.run(c.action, c.confirm);
+    EXPECT_EQ(job.result, c.result) << job.error << " | " << job.tech;
+    EXPECT_EQ(job.result == "failed" ? job.error : job.msg, c.message);
+    if (*c.runningAfter != '\0') {
+      EXPECT_TRUE(p.dongleRunningOn(c.runningAfter));
+    }
+    if (c.settingsKept) {
+      EXPECT_EQ(p.settings(), before);
+    } else {
+      EXPECT_TRUE(allErased(p.settings()) || p.settings() != before);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tw
