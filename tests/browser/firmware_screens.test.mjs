@@ -73,6 +73,8 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
     await page.goto(app.address);
     await until(page, () => document.getElementById("fwAppUpdate") !== null);
     if (dongle) await until(page, () => window.TarnwickPanel.isAttached());
+    // From here on time moves only when a test moves it.
+    await page.clock.pauseAt(await page.evaluate(() => Date.now() + 10));
     return { app, page };
   }
 
@@ -297,9 +299,9 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
     await page.click("#fwCheck");
     await waitUntil(() => app.callsTo("/api/fw/check").length === 1, 3000);
     await page.waitForTimeout(100);
-    await page.clock.runFor(1300);
+    await page.clock.runFor(1450);
     assert.equal(await page.isDisabled("#fwCheck"), true);
-    await page.clock.runFor(300);
+    await page.clock.runFor(100);
     assert.equal(await page.isDisabled("#fwCheck"), false);
 
     // The panel's web update steps stay hidden, whenever the panel puts them there.
@@ -331,10 +333,9 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
         const toast = document.getElementById("toast");
         return !toast.hidden && toast.textContent === w;
       }, want);
-      // The fake clock also runs on by itself: leave room for the time the steps take.
-      await page.clock.runFor(2700);
+      await page.clock.runFor(3150);
       assert.equal(await page.isHidden("#toast"), false);
-      await page.clock.runFor(800);
+      await page.clock.runFor(100);
       assert.equal(await page.isHidden("#toast"), true);
     }
     await page.close();
@@ -344,9 +345,10 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
     const { app, page } = await open({ dongle: true });
     app.publish(job({ result: "ok", action: "update", msg: "Firmware 0.9.4 is on." }));
     await until(page, () => !document.getElementById("fwProgress").hidden);
-    await page.clock.runFor(11000);
+    await page.clock.runFor(11950);
+    await page.waitForTimeout(100);
     assert.equal(app.callsTo("/api/fw/dismiss").length, 0);
-    await page.clock.runFor(1500);
+    await page.clock.runFor(100);
     await waitUntil(() => app.callsTo("/api/fw/dismiss").length === 1, 3000);
 
     // Not while the dongle is away; the wait starts when it is attached again.
@@ -361,10 +363,10 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
     app.dongle = true;
     await page.clock.runFor(1000);
     await until(page, () => window.TarnwickPanel.isAttached());
-    await page.clock.runFor(11000);
+    await page.clock.runFor(11950);
     await page.waitForTimeout(100);
     assert.equal(app.callsTo("/api/fw/dismiss").length, 1);
-    await page.clock.runFor(1500);
+    await page.clock.runFor(100);
     await waitUntil(() => app.callsTo("/api/fw/dismiss").length === 2, 3000);
     assert.equal(app.callsTo("/api/fw/dismiss").length, 2);
     await page.close();
