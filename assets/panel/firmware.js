@@ -140,12 +140,12 @@
     });
   }
 
-  // Asks what the action needs asked, then starts it. The confirm flag goes out only after the
-  // person agreed to replace a board's other firmware.
+  // Asks what the action needs asked, then starts it. Each question looks at the latest state:
+  // the board may have come or gone while the person read the one before. The confirm flag goes
+  // out only after the person agreed to replace a board's other firmware.
   async function start(action) {
     if (action === "restart") return restartNow();
-    const d = doc || normalise(null);
-    const target = text(d.fw.target);
+    const now = () => doc || normalise(null);
     if (action === "repair") {
       const agreed = await ask(
         "Repair the dongle?",
@@ -155,7 +155,8 @@
       );
       if (!agreed) return;
     }
-    if ((action === "reinstall" || action === "repair") && d.advice.ahead === true && target) {
+    let target = text(now().fw.target);
+    if ((action === "reinstall" || action === "repair") && now().advice.ahead === true && target) {
       const agreed = await ask(
         "Go back to " + target + "?",
         "The dongle has a newer version than the " + target + " release. Going ahead puts the " +
@@ -165,12 +166,17 @@
       if (!agreed) return;
     }
     let confirm = 0;
+    const d = now();
     if (d.advice.confirm === true && d.boot.present === true) {
+      target = text(d.fw.target);
       const program = text(d.boot.program);
+      const what =
+        d.boot.read !== 1
+          ? "This app couldn\u2019t read what\u2019s on this board. "
+          : "This board runs \u201c" + (program || "unnamed") + "\u201d. ";
       const agreed = await ask(
         "Replace what\u2019s on this board?",
-        (program ? "This board runs \u201c" + program + "\u201d. " : "This board runs other firmware. ") +
-          "Installing Tarnwick Bridge" + (target ? " " + target : "") + " erases it.",
+        what + "Installing Tarnwick Bridge" + (target ? " " + target : "") + " erases it.",
         "Replace it"
       );
       if (!agreed) return;
