@@ -10,6 +10,7 @@
 // control requests).
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,11 @@
 #include "built_in_firmware.h"
 #include "firmware/firmware_image.h"
 #include "firmware/uf2_check.h"
+#include "dongle/dongle_link.h"
+#include "flash/install_work.h"
 #include "flash/picoboot.h"
+#include "sim/firmware_builder.h"
+#include "sim/sim_file_system.h"
 #include "sim/board_timing.h"
 #include "sim/virtual_clock.h"
 #include "sim/world.h"
@@ -270,6 +275,113 @@ BENCHMARK(loadBuiltInImage)
     ->Arg(4096)
     ->Arg(16384)
     ->Arg(65536)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The install pipeline's write stage (compare, write what differs with the boot sector last,
+// verify, restart) on the same model, beside the model's bound: the chip time and the data
+// transfer of exactly the reads, erases and writes the stage is meant to make, with no command
+// overhead at all.
+enum class Before { Blank, OneInTenDiffers, SameImage };
+
+struct InstallScenario {
+  Before before;
+  const char* action;
+};
+
+void installBuiltInImage(benchmark::State& state, InstallScenario scenario) {
+  const ImageRuns& runs = builtInRuns();
+  if (!runs.ok) {
+    state.SkipWithError(runs.message);
+    return;
+  }
+  const tw::FirmwareImage& image = runs.image;
+  const std::uint32_t sectors = image.size / tw::kFlashSectorSize;
+  // What the board holds first: nothing, the image with a byte changed in every tenth sector, or
+  // the image itself.
+  std::vector<std::uint8_t> held(image.data.get(), image.data.get() + image.size);
+  std::uint32_t differing = 0;
+  for (std::uint32_t s = 0; s < sectors; ++s) {
+    if (!tw::sectorHasData(image, image.base + s * tw::kFlashSectorSize)) continue;
+    if (scenario.before == Before::Blank ||
+        (scenario.before == Before::OneInTenDiffers && s % 10 == 5)) {
+      held[std::size_t(s) * tw::kFlashSectorSize + 1000] ^= 0x5A;
+      ++differing;
+    }
+  }
+  const bool repair = std::string(scenario.action) == "repair";
+  Split split;
+  BoardCounters counters;
+  for (auto _ : state) {
+    state.PauseTiming();
+    tw::sim::VirtualClock clock;
+    World world(clock, BoardOnDesk::options());
+    world.plugBoard(scenario.before == Before::Blank ? World::BoardSetup::blank()
+                                                     : World::BoardSetup::ours());
+    if (scenario.before != Before::Blank) {
+      world.flash().eraseAll();
+      tw::sim::writeImage(world.flash(), held);
+    }
+    tw::sim::SimFileSystem files(clock);
+    tw::DongleLink dongle(world.hid());
+    tw::FirmwareState firmwareState;
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> stop{false};
+    tw::FirmwareJobContext job(firmwareState, clock, cancel, stop, [](tw::WParam) {});
+    tw::InstallPorts ports{tw::PicobootPorts{world.usb(), clock}, files, dongle, {}, {}};
+    tw::FirmwareRequest request;
+    request.action = scenario.action;
+    tw::InstallWork work(job, ports, request);
+    work.source = builtInFirmwareImage;
+    work.sourceSize = builtInFirmwareImageSize;
+    work.target = "0.9.3";
+    tw::checkUf2(work.source, work.sourceSize, work.image);
+    work.path = world.boardPath();
+    world.board().resetCounters();
+    state.ResumeTiming();
+    const std::uint64_t start = clock.tickMs();
+    bool failed = false;
+    const bool refused = tw::writeOverPicoboot(work, failed).has_value();
+    state.PauseTiming();
+    if (refused || failed) {
+      state.SkipWithError(("the write stage failed: " + work.tech).c_str());
+      return;
+    }
+    counters = world.board().counters();
+    split = Split::of(clock.tickMs() - start, counters, world.board().timing());
+    state.ResumeTiming();
+  }
+  report(state, split, counters, 1);
+
+  // The bound: every touched sector read to compare, the differing ones (with the boot sector)
+  // erased and written, all read again to verify when anything was written or for a repair, and
+  // a repair's settings area erased and read.
+  const BoardTiming t;
+  const double pageInUs = t.pageReadUs + double(t.transferUs(tw::kFlashPageSize));
+  const double pageOutUs = t.pageProgramUs + double(t.transferUs(tw::kFlashPageSize));
+  const std::uint32_t pagesPerSector = tw::kFlashSectorSize / tw::kFlashPageSize;
+  const std::uint32_t written = differing == 0 ? 0 : differing + (scenario.before != Before::Blank);
+  const bool verifies = written > 0 || repair;
+  double boundUs = runs.sectors * pagesPerSector * pageInUs;
+  boundUs += written * (t.sectorEraseUs + pagesPerSector * pageOutUs);
+  if (verifies) boundUs += runs.sectors * pagesPerSector * pageInUs;
+  if (repair) boundUs += 4 * t.sectorEraseUs + 4 * pagesPerSector * pageInUs;
+  state.counters["bound_s"] = boundUs / kUsPerSecond;
+  state.counters["over_bound_pct"] = (split.total * kUsPerSecond / boundUs - 1) * 100;
+  state.counters["written_sectors"] = written;
+}
+BENCHMARK_CAPTURE(installBuiltInImage, blank_board, InstallScenario{Before::Blank, "install"})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(installBuiltInImage, one_sector_in_ten_differs,
+                  InstallScenario{Before::OneInTenDiffers, "update"})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(installBuiltInImage, already_there, InstallScenario{Before::SameImage, "install"})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(installBuiltInImage, repair_of_same_image,
+                  InstallScenario{Before::SameImage, "repair"})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 

@@ -37,6 +37,8 @@ int probeOpenBoard(PicobootDevice& device, std::string& program, std::string& ve
   char programText[kProbeNameCapacity], versionText[kProbeNameCapacity];
   int info = readProgramInfo(readFlashCached, reader.get(), programText, sizeof programText,
                              versionText, sizeof versionText);
+  // A board that stopped answering halfway through is not a board without a name.
+  if (info == 1 && reader->usbFailed) info = -1;
   if (info == 1) {
     program = programText;
     version = versionText;
@@ -72,6 +74,7 @@ bool readFlashCached(void* context, std::uint32_t address, void* buffer, std::si
     if (!reader->valid || reader->pageAddress != page) {
       if (!readFlash(*reader->device, std::uint32_t(page), reader->page, kFlashPageReaderPage)) {
         reader->valid = false;
+        reader->usbFailed = true;
         return false;
       }
       reader->pageAddress = std::uint32_t(page);

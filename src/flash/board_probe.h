@@ -19,6 +19,8 @@ struct FlashPageReader {
   PicobootDevice* device = nullptr;
   std::uint32_t pageAddress = 0;
   bool valid = false;
+  // A read over USB failed: whatever was made of the reads since cannot be trusted.
+  bool usbFailed = false;
   std::uint8_t page[kFlashPageReaderPage];
 };
 

@@ -31,12 +31,12 @@ FirmwareJobEnding okEnding(const InstallWork& work, const std::string& installed
   }
   const std::string message =
       formatText(JOB_TEXT_CAPACITY,
-                 work.isRepair() ? "Firmware %s is on, and the dongle is starting fresh."
-                                 : "Firmware %s is on.",
+                 work.settingsCleared ? "Firmware %s is on, and the dongle is starting fresh."
+                                      : "Firmware %s is on.",
                  installed.c_str());
   std::string suffix;
   if (!back) {
-    suffix = work.isRepair()
+    suffix = work.settingsCleared
                  ? " Pair your controller again: hold PS + Create, even if it is already on."
                  : " Turn your controller on to use it.";
   }
@@ -64,11 +64,12 @@ FirmwareJobEnding waitForDongle(InstallWork& work) {
 
   job.setCancellable(true);
   job.setProgress(phase::RECONNECT, 97, "%s",
-                  work.isRepair()
+                  work.settingsCleared
                       ? "Waiting for the dongle. It has forgotten your controller, so pair it "
                         "again: hold PS + Create until the light bar flashes quickly. Do this "
                         "even if the controller is already on."
                       : "Waiting for the dongle. Turn your controller on (PS button).");
+  const bool keepDetail = work.isRepair() && !work.settingsCleared;
   std::string returned;
   bool back = false;
   const std::uint64_t until = job.clock().tickMs() + waitMs;
@@ -91,15 +92,17 @@ FirmwareJobEnding waitForDongle(InstallWork& work) {
           "The dongle came back on %s instead of %s. Try again, or use Reset everything.",
           returned.c_str(), work.expected.c_str()));
     }
-    job.update([&returned](FirmwareState& state) {
+    // A repair the drive copy could not finish keeps telling the person how to forget their
+    // controllers by hand.
+    job.update([&returned, keepDetail](FirmwareState& state) {
       state.dongle.present = true;
       state.dongle.version = returned;
-      state.job.detail.clear();
+      if (!keepDetail) state.job.detail.clear();
     });
     return okEnding(work, returned, true);
   }
-  if (!stuck) {
-    job.setDetail("%s", work.isRepair()
+  if (!stuck && !keepDetail) {
+    job.setDetail("%s", work.settingsCleared
                             ? "Pair your controller again: hold PS + Create until the "
                               "light bar flashes quickly. Do this even if the "
                               "controller is already on."

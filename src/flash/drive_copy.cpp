@@ -57,8 +57,9 @@ std::string writeUf2(InstallWork& work, char letter) {
     if (!ok || written != chunk) {
       std::uint32_t ignored = 0;
       file->close(ignored);
-      const bool lastChunk = done + chunk >= size;
-      if (lastChunk || !isRp2350Drive(files, letter)) return {};
+      // The board restarts once the last block lands, so the drive going away then is the copy
+      // taking. Gone any earlier, it did not get the whole file.
+      if (done + chunk >= size) return {};
       return formatText(JOB_TEXT_CAPACITY, "the copy stopped at %lu%% (Windows error %lu)",
                         static_cast<unsigned long>(done * 100 / size),
                         static_cast<unsigned long>(error));

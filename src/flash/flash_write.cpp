@@ -91,8 +91,10 @@ class FlashWriteSession {
     char version[kProbeNameCapacity];
     const int info =
         readProgramInfo(readFlashCached, &reader, program, sizeof program, version, sizeof version);
+    // A scan the board broke off says nothing about whose firmware it holds; the write will find
+    // out whether it still answers.
+    if (info < 0 || (info == 1 && reader.usbFailed)) return true;
     if (info == 1 && std::strcmp(program, kOurProgram) == 0) return true;
-    if (info < 0) return true;  // the write itself will tell whether the board answers
     std::string recorded;
     if (info == 1) {
       recorded = program[0] != '\0' ? program : "unnamed";
@@ -300,6 +302,7 @@ class FlashWriteSession {
       }
     }
     verifiedImage_ = true;
+    work_.settingsCleared = work_.isRepair();
     return true;
   }
 

@@ -83,6 +83,8 @@ struct InstallWork {
   bool viaPicoboot = false;     // written and verified over PICOBOOT, not copied to the drive
   bool rebootFailed = false;
   bool restartOnly = false;  // the job ends as a restart (nothing to install)
+  // A repair cleared settings and paired controllers (only the direct write can).
+  bool settingsCleared = false;
   std::string expected;      // the version the dongle should come back on
   std::string tech;          // technical text of the first failure
 };

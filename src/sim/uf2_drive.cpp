@@ -84,6 +84,10 @@ bool Uf2Drive::Writer::write(const std::uint8_t* data, std::size_t size, std::si
       chip->dropOffBus();
       error = kDriveErrorNotReady;
       return false;
+    case FaultKind::Busy:
+      // A drive whose chip has hung: it takes the bytes and does nothing with them.
+      written = size;
+      return true;
     default:
       break;
   }

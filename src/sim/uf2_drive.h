@@ -86,7 +86,8 @@ class Uf2Drive : public std::enable_shared_from_this<Uf2Drive> {
   std::unique_ptr<Writer> create(const std::string& name, std::uint32_t& error);
 
   // "drive-write" (each Writer::write call): Fail makes the write fail with ERROR_WRITE_FAULT;
-  // Stall makes the board drop off the bus before the write, which then fails as not ready.
+  // Stall makes the board drop off the bus before the write, which then fails as not ready;
+  // Busy takes the bytes without handing them to the chip, as a hung board would.
   FaultPlan faults;
 
  private:

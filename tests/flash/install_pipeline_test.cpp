@@ -146,3 +146,43 @@ TEST(InstallPipeline, EachActionOnEachBoardEndsTrue) {
 
 }  // namespace
 }  // namespace tw
+
+namespace tw {
+namespace {
+
+// A running dongle that ignores the switch report: 0.9.0 and later get 15 s to switch before the
+// person is asked, older ones 4 s; then the button wait of ten minutes runs out.
+TEST(InstallPipeline, ADongleThatDoesNotSwitchGetsItsWaitThenTheButtonRequest) {
+  struct Case {
+    const char* version;
+    std::uint64_t switchWaitMs;
+    const char* detail;
+  };
+  const Case cases[] = {
+      {"0.9.1", 15000,
+       "It didn't switch over on its own. If triple-clicking does nothing either, unplug the "
+       "dongle, hold its button down and plug it back in."},
+      {"0.8.5", 4000,
+       "Firmware 0.8.5 can't switch itself over, so it needs a hand. If triple-clicking does "
+       "nothing, unplug the dongle, hold its button down and plug it back in."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
+    Pipeline p;
+    p.world.plugBoard(sim::World::BoardSetup::ours(c.version).only(false, false));
+    p.world.unplugDongle();
+    p.world.plugDongle();
+    ASSERT_TRUE(p.dongleRunningOn(c.version));
+    p.world.dongle().faults.always("set-feature", sim::FaultKind::Fail);
+    const FirmwareJob job = p.run("install");
+    EXPECT_EQ(job.error, "The dongle never showed up in update mode, so nothing was changed.");
+    EXPECT_EQ(job.detail, c.detail);
+    // The 600000 ms button wait after the switch wait, give or take a poll and the preparations.
+    const std::uint64_t elapsed = p.clock.tickMs() - p.startedAt;
+    EXPECT_GE(elapsed, c.switchWaitMs + 600000);
+    EXPECT_LT(elapsed, c.switchWaitMs + 600000 + 2000);
+  }
+}
+
+}  // namespace
+}  // namespace tw
