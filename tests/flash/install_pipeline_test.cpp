@@ -133,6 +133,11 @@ TEST(InstallPipeline, EachActionOnEachBoardEndsTrue) {
     const FirmwareJob job = p.run(c.action, c.confirm);
     EXPECT_EQ(job.result, c.result) << job.error << " | " << job.tech;
     EXPECT_EQ(job.result == "failed" ? job.error : job.msg, c.message);
+    const sim::BoardCounters counters = p.world.board().counters();
+    EXPECT_EQ(counters.failedCommands, 0u);
+    if (job.refused) {
+      EXPECT_EQ(counters.sectorsErased + counters.pagesProgrammed, 0u) << "a refused board was written";
+    }
     if (*c.runningAfter != '\0') {
       EXPECT_TRUE(p.dongleRunningOn(c.runningAfter));
     }
