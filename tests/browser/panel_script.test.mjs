@@ -2,27 +2,11 @@
 // clock: what it shows for the reports it reads, how it treats odd devices, and the light bar's
 // pacing. Needs no app.
 import assert from "node:assert/strict";
-import { existsSync, readFileSync } from "node:fs";
-import path from "node:path";
-import { fileURLToPath } from "node:url";
+import { existsSync } from "node:fs";
 import { after, before, describe, test } from "node:test";
 
 import { chromiumPath, launchBrowser } from "./harness.mjs";
-
-const here = path.dirname(fileURLToPath(import.meta.url));
-const assets = path.resolve(here, "..", "..", "assets", "panel");
-const ORIGIN = "http://panel.test";
-
-function pageSource(options) {
-  const html = readFileSync(path.join(assets, "page.html"), "utf8");
-  const withFake = html
-    .replace(/<script src="[^"]*(bridge)[^"]*"><\/script>/,
-      `<script>window.fakeHidOptions = ${JSON.stringify(options)};</script>` +
-      `<script src="fake_hid.js"></script>`)
-    .replace(/<script src="firmware\.js"><\/script>/, "");
-  assert.notEqual(withFake, html, "page.html no longer loads a bridge script the test can replace");
-  return withFake;
-}
+import { attached, openPanel as openPanelOn, text } from "./panel_fixture.mjs";
 
 describe("panel script", { skip: existsSync(chromiumPath) ? false : "no Chromium" }, () => {
   let browser;
@@ -34,30 +18,7 @@ describe("panel script", { skip: existsSync(chromiumPath) ? false : "no Chromium
     if (browser) await browser.close();
   });
 
-  async function openPanel(options = {}) {
-    const page = await browser.context.newPage();
-    await page.route(`${ORIGIN}/**`, (route) => {
-      const name = new URL(route.request().url()).pathname.slice(1);
-      if (name === "" || name === "page.html") {
-        return route.fulfill({ contentType: "text/html", body: pageSource(options) });
-      }
-      const file = name === "fake_hid.js" ? path.join(here, name) : path.join(assets, name);
-      if (!/^[\w.]+$/.test(name) || !existsSync(file)) return route.fulfill({ status: 404 });
-      return route.fulfill({
-        contentType: name.endsWith(".css") ? "text/css" : "text/javascript",
-        body: readFileSync(file),
-      });
-    });
-    await page.clock.install();
-    await page.goto(`${ORIGIN}/`);
-    return page;
-  }
-
-  const text = (page, id) => page.evaluate((id) => document.getElementById(id).textContent, id);
-
-  async function attached(page) {
-    await page.waitForFunction(() => window.TarnwickPanel && window.TarnwickPanel.isAttached());
-  }
+  const openPanel = (options) => openPanelOn(browser, options);
 
   test("signal words and audio flags", async () => {
     const page = await openPanel({ inApp: true });
