@@ -205,7 +205,9 @@
   }
 
   function showFailure(error) {
-    const message = error && error.message ? String(error.message) : String(error || "");
+    let message = (error && error.message ? String(error.message) : String(error || "")).trim();
+    // The transport's messages are bare phrases ("The Bridge is not plugged in"); end them.
+    if (message && !/[.!?\u2026]$/.test(message)) message += ".";
     setStage(
       "s-error",
       "Something went wrong",

@@ -159,7 +159,7 @@ describe("panel script", { skip: existsSync(chromiumPath) ? false : "no Chromium
     await page.waitForFunction(() => document.getElementById("stageEyebrow").textContent === "Something went wrong");
     assert.equal(await text(page, "stageHeadline"), "That didn\u2019t take.");
     assert.equal(await text(page, "stageSubline"),
-      "The dongle did not answer Close Steam or any controller software, unplug the dongle, " +
+      "The dongle did not answer. Close Steam or any controller software, unplug the dongle, " +
       "plug it back in, and try again.");
     assert.equal(await page.evaluate(() => window.TarnwickPanel.isAttached()), false);
     assert.equal(await page.evaluate(() => window.fakeHid.hid.devices[0].opened), false);
