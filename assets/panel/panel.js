@@ -323,7 +323,10 @@
       drawBattery(battery);
     }
     if (live.open) {
-      live.state.set(new Uint8Array(data.buffer, data.byteOffset, LIVE_BYTES));
+      const bytes = new Uint8Array(data.buffer, data.byteOffset, LIVE_BYTES);
+      // A still pad asks for no frames at all.
+      if (!live.frame && sameAsDrawn(bytes)) return;
+      live.state.set(bytes);
       if (!live.frame) live.frame = requestAnimationFrame(drawLive);
     }
   }
@@ -824,6 +827,13 @@
       ]),
     };
     return live.nodes;
+  }
+
+  // Byte 6 is the pad's report counter, which the view does not show.
+  function sameAsDrawn(bytes) {
+    const d = live.drawn;
+    for (let i = 0; i < LIVE_BYTES; i++) if (i !== 6 && bytes[i] !== d[i]) return false;
+    return true;
   }
 
   function stickTransform(x, y) {

@@ -192,9 +192,13 @@ describe("panel script", { skip: existsSync(chromiumPath) ? false : "no Chromium
     await page.close();
   });
 
-  test("outside the app the Connect button is offered", async () => {
+  test("outside the app the Connect button and the web's own update steps are offered", async () => {
     const page = await openPanel({ dongle: false });
     assert.equal(await page.isHidden("#connectBtn"), false);
+    assert.equal(await page.evaluate(() => document.getElementById("webUpdate").hidden), false);
+    const inApp = await openPanel({ inApp: true, dongle: false });
+    assert.equal(await inApp.evaluate(() => document.getElementById("webUpdate").hidden), true);
+    await inApp.close();
     await page.close();
   });
 });
