@@ -103,7 +103,10 @@
 
   // Everything about the attached dongle; null while none is attached.
   let attached = null;
-  let attaching = false;
+  // The device being attached, until it is attached or refused; `attachingGone` when it left
+  // on the way.
+  let attaching = null;
+  let attachingGone = false;
 
   // ---- texts --------------------------------------------------------------------------------
 
@@ -381,7 +384,8 @@
       if (select.value !== String(value)) select.selectedIndex = -1;
     } else {
       const input = $(field.control);
-      input.value = String(Number.isFinite(value) ? value : input.min);
+      // A slider held by the pointer keeps its place; its own change comes after.
+      if (!input.matches(":active")) input.value = String(Number.isFinite(value) ? value : input.min);
     }
     if (field.output) $(field.output).textContent = field.show(value);
   }
@@ -956,7 +960,8 @@
 
   async function attach(device) {
     if (attached || attaching || !isDongle(device)) return;
-    attaching = true;
+    attaching = device;
+    attachingGone = false;
     const session = {
       device,
       idInData: false,
@@ -976,11 +981,16 @@
       ledPending: null,
       ledSentAt: -Infinity,
       attachedAt: 0,
+      detached: false,
     };
     try {
       setStage("s-search", "Connecting", "Found something\u2026", "Asking it who it is.");
       if (!device.opened) await device.open();
       const raw = bytesOfView(await device.receiveFeatureReport(REPORT_VERSION));
+      if (attachingGone) {
+        await device.close().catch(() => {});
+        return;
+      }
       session.idInData = raw.length > 1 && raw[0] === REPORT_VERSION;
       const version = parseVersion(session.idInData ? raw.subarray(1) : raw);
       if (!version) {
@@ -993,7 +1003,10 @@
       setPill("firmware " + version, true);
       document.dispatchEvent(new CustomEvent("tarnwick:attached"));
       device.addEventListener("inputreport", onInputReport);
-      session.config = await readConfigBytes(session);
+      const config = await readConfigBytes(session);
+      // Unplugged or disconnected while the configuration was on its way: nothing more to do.
+      if (attached !== session) return;
+      session.config = config;
       renderConfig(session);
       readSignal(session);
       session.signalTimer = setInterval(() => readSignal(session), SIGNAL_EVERY_MS);
@@ -1013,11 +1026,12 @@
         if (attached === session && settled && stageToken === shown) setMascot("s-idle");
       }, CONNECTED_SHOWN_MS);
     } catch (e) {
+      if (session.detached) return; // the stage already says why
       if (attached === session) detach(null);
       else await device.close().catch(() => {});
-      showFailure(e);
+      if (!attachingGone) showFailure(e);
     } finally {
-      attaching = false;
+      attaching = null;
     }
   }
 
@@ -1028,6 +1042,7 @@
     const session = attached;
     if (!session) return;
     attached = null;
+    session.detached = true;
     clearInterval(session.signalTimer);
     clearTimeout(session.idleTimer);
     clearTimeout(session.ledTimer);
@@ -1052,14 +1067,11 @@
     showAttachedLayout(false);
     setPill("not connected", false);
     document.dispatchEvent(new CustomEvent("tarnwick:detached"));
-    if (reason) {
-      setStage(
-        "s-sleep",
-        "Standing by",
-        reason,
-        "Turn your controller on and the panel reconnects by itself."
-      );
-    }
+    if (reason) standBy(reason);
+  }
+
+  function standBy(reason) {
+    setStage("s-sleep", "Standing by", reason, "Turn your controller on and the panel reconnects by itself.");
   }
 
   async function attachFirstKnown() {
@@ -1111,6 +1123,10 @@
     });
     navigator.hid.addEventListener("disconnect", (event) => {
       if (attached && event.device === attached.device) detach("The dongle went away.");
+      else if (event.device === attaching) {
+        attachingGone = true;
+        standBy("The dongle went away.");
+      }
     });
     attachFirstKnown();
   }

@@ -40,6 +40,7 @@
       this.limits = options.limits ?? {};
       this.saves = 0;
       this.failFeature = options.failFeature ?? null;
+      this.hold = options.hold ?? null;
       // A command (byte 0 of report 0xF6) that the dongle refuses.
       this.failCommand = options.failCommand ?? null;
       this.opened = false;
@@ -55,6 +56,8 @@
       this.closes++;
     }
     async receiveFeatureReport(id) {
+      // A report held back until the test calls release().
+      if (this.hold === id) await new Promise((resolve) => { this.release = resolve; });
       if (this.failFeature === id) throw new Error("The dongle did not answer");
       let payload;
       if (id === 0xf8) payload = Array.from(new TextEncoder().encode(this.version));

@@ -144,6 +144,29 @@ describe("panel script", { skip: existsSync(chromiumPath) ? false : "no Chromium
     await page.close();
   });
 
+  test("a dongle unplugged while it is being attached is let go quietly", async () => {
+    // Before the panel knows it is the dongle (its version on the way), and after (its settings,
+    // which arrive, or fail as an unplugged device's do).
+    for (const [hold, failFeature] of [[0xf8, null], [0xf7, null], [0xf7, 0xf7]]) {
+      const page = await openPanel({ inApp: true, device: { hold, failFeature } });
+      await page.waitForFunction(() => typeof window.fakeHid.hid.devices[0].release === "function");
+      await page.evaluate(() => {
+        window.held = window.fakeHid.hid.devices[0];
+        window.fakeHid.disconnect(window.held);
+        window.held.release();
+      });
+      await page.clock.runFor(100);
+      const name = `held 0x${hold.toString(16)}${failFeature ? ", failing" : ""}`;
+      assert.equal(await text(page, "stageHeadline"), "The dongle went away.", name);
+      assert.equal(await text(page, "stageEyebrow"), "Standing by", name);
+      assert.equal(await page.evaluate(() => window.TarnwickPanel.isAttached()), false, name);
+      assert.equal(await page.evaluate(() => window.held.opened), false, name);
+      assert.equal(await page.isHidden("#settingsCard"), true, name);
+      assert.equal(await text(page, "fwPill"), "not connected", name);
+      await page.close();
+    }
+  });
+
   test("the settled state follows the connected state", async () => {
     const page = await openPanel({ inApp: true });
     await attached(page);
