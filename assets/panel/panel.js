@@ -37,6 +37,7 @@
   const MIC_SAMPLE_MS = 50;
   const MIC_SILENT_PEAK = 4;
   const MIC_LABEL = /wireless controller|dualsense/i;
+  const MIC_SILENT_HINT = " Heard nothing at all \u2014 check the mute button on the controller.";
   const LED_STORAGE_KEY = "ds5-led";
 
   const LED_PRESETS = [
@@ -96,7 +97,16 @@
     ["MUTE", 9, 0x04],
   ];
   // D-pad values 0..7, clockwise from up; 8 and above: released.
-  const DPAD = [["up"], ["up", "right"], ["right"], ["down", "right"], ["down"], ["down", "left"], ["left"], ["up", "left"]];
+  const DPAD = [
+    ["up"],
+    ["up", "right"],
+    ["right"],
+    ["down", "right"],
+    ["down"],
+    ["down", "left"],
+    ["left"],
+    ["up", "left"],
+  ];
 
   const inApp = window.__TARNWICK_APP__ === true;
   const $ = (id) => document.getElementById(id);
@@ -794,7 +804,7 @@
         "; the loudest sound reached " +
         Math.round((peak * 100) / 128) +
         " %." +
-        (peak < MIC_SILENT_PEAK ? " Heard nothing at all \u2014 check the mute button on the controller." : "");
+        (peak < MIC_SILENT_PEAK ? MIC_SILENT_HINT : "");
     }, MIC_LISTEN_MS);
   }
 
@@ -1053,7 +1063,9 @@
     const pendingSave = session.saveTimer;
     clearTimeout(session.saveTimer);
     session.saveTimer = 0;
-    if (pendingSave && reason === DISCONNECTED) last.push(enqueue(session, () => sendCommand(session, CMD_SAVE)));
+    if (pendingSave && reason === DISCONNECTED) {
+      last.push(enqueue(session, () => sendCommand(session, CMD_SAVE)));
+    }
     session.effects.forEach((effect) => {
       if (reason === DISCONNECTED) last.push(sendOutput(session, effect.last));
       effect.finish();
@@ -1071,7 +1083,12 @@
   }
 
   function standBy(reason) {
-    setStage("s-sleep", "Standing by", reason, "Turn your controller on and the panel reconnects by itself.");
+    setStage(
+      "s-sleep",
+      "Standing by",
+      reason,
+      "Turn your controller on and the panel reconnects by itself."
+    );
   }
 
   async function attachFirstKnown() {
