@@ -1,6 +1,8 @@
 #include "host_app/console.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ostream>
 #include <sstream>
 
@@ -17,6 +19,8 @@ const char* const kHelp =
     "  battery N          controller battery level 0..10\n"
     "  discharging | charging | full   controller power state\n"
     "  signal N           link signal in dBm (0 = no reading)\n"
+    "  pad LX LY RX RY L2 R2 B7 B8 B9   the controller's sticks, triggers and button bytes\n"
+    "                     (0..255 each, 0x.. for hex; B7 low nibble is the d-pad, 8 = released)\n"
     "  press              triple-click the dongle's button (restarts it into update mode)\n"
     "Commands (boards in update mode and the bench tool):\n"
     "  board ours VERSION a board in update mode with Tarnwick firmware VERSION\n"
@@ -54,6 +58,29 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
 }
 
 }  // namespace
+
+bool Console::padCommand(const std::string& line) {
+  std::istringstream words(line);
+  std::string command;
+  words >> command;
+  std::uint8_t bytes[9];
+  for (std::uint8_t& byte : bytes) {
+    std::string word;
+    char* end = nullptr;
+    long value = words >> word ? std::strtol(word.c_str(), &end, 0) : -1;
+    if (end == nullptr || *end != '\0' || value < 0 || value > 255) {
+      printLine("pad needs nine numbers 0..255: LX LY RX RY L2 R2 B7 B8 B9");
+      return false;
+    }
+    byte = static_cast<std::uint8_t>(value);
+  }
+  world_.setController([&bytes](sim::ControllerState& c) {
+    std::memcpy(c.sticks, bytes, 4);
+    std::memcpy(c.triggers, bytes + 4, 2);
+    std::memcpy(c.buttons, bytes + 6, 3);
+  });
+  return true;
+}
 
 void Console::printLine(const std::string& line) {
   std::lock_guard<std::mutex> lock(outMutex_);
@@ -158,6 +185,8 @@ bool Console::execute(const std::string& line) {
   } else if (command == "signal" && hasNumber && number >= -128 && number <= 127) {
     world_.setController(
         [number](sim::ControllerState& c) { c.signalDbm = static_cast<std::int8_t>(number); });
+  } else if (command == "pad") {
+    return padCommand(line);
   } else if (command == "press") {
     return pressCommand();
   } else if (command == "board" || command == "rig" || command == "marker") {

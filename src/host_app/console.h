@@ -45,6 +45,8 @@ class Console {
   void post(std::uint32_t message, WParam wParam, LParam lParam);
   // Boards in update mode and the bench tool (board_commands.cpp).
   bool pressCommand();
+  // Sets the controller's sticks, triggers and button bytes (the input report's bytes 0..9).
+  bool padCommand(const std::string& line);
   bool boardCommand(std::istringstream& words);
   bool rigCommand(std::istringstream& words);
   bool markerCommand(std::istringstream& words);

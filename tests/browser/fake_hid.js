@@ -11,6 +11,10 @@
     target.dispatchEvent(event);
   }
 
+  // version 1, haptics 1.0, speaker 80, headset 60, boost 0, sleep 30 min, status light on, full
+  // speed, buffer 32, controller type automatic, the rest off, no GPIO pin.
+  const FACTORY = [1, 0, 0, 0x80, 0x3f, 80, 60, 0, 30, 0, 2, 32, 2, 0, 0, 0, 0, 0, 0, 0, 0xff, 0];
+
   class FakeDevice extends EventTarget {
     constructor(options) {
       super();
@@ -30,9 +34,15 @@
       this.idInData = options.idInData ?? true;
       this.version = options.version ?? "0.9.3";
       this.signal = [0, 0];
-      this.config = new Uint8Array(22);
-      this.config[10] = 2;
+      this.config = Uint8Array.from(options.config ?? FACTORY);
+      // What an invalid byte becomes, and the largest valid value of some bytes.
+      this.factory = Uint8Array.from(options.factory ?? FACTORY);
+      this.limits = options.limits ?? {};
+      this.saves = 0;
       this.failFeature = options.failFeature ?? null;
+      this.hold = options.hold ?? null;
+      // A command (byte 0 of report 0xF6) that the dongle refuses.
+      this.failCommand = options.failCommand ?? null;
       this.opened = false;
       this.closes = 0;
       this.sent = [];
@@ -46,6 +56,8 @@
       this.closes++;
     }
     async receiveFeatureReport(id) {
+      // A report held back until the test calls release().
+      if (this.hold === id) await new Promise((resolve) => { this.release = resolve; });
       if (this.failFeature === id) throw new Error("The dongle did not answer");
       let payload;
       if (id === 0xf8) payload = Array.from(new TextEncoder().encode(this.version));
@@ -57,7 +69,17 @@
       return new DataView(bytes.buffer);
     }
     async sendFeatureReport(id, data) {
-      this.features.push([id, Array.from(new Uint8Array(data.buffer || data))]);
+      const bytes = Array.from(new Uint8Array(data.buffer, data.byteOffset, data.byteLength));
+      this.features.push([id, bytes, performance.now()]);
+      if (id !== 0xf6) return;
+      if (this.failCommand === bytes[0]) throw new Error("The dongle refused the write");
+      if (bytes[0] === 0x01) {
+        // As the dongle does: every invalid byte gets its factory value.
+        this.config = Uint8Array.from(bytes.slice(1, 23), (b, i) =>
+          b === 0xff || b > (this.limits[i] ?? 0xff) ? this.factory[i] : b);
+      } else if (bytes[0] === 0x02) {
+        this.saves++;
+      }
     }
     async sendReport(id, data) {
       this.sent.push([id, Array.from(new Uint8Array(data.buffer || data)), performance.now()]);

@@ -2,27 +2,11 @@
 // clock: what it shows for the reports it reads, how it treats odd devices, and the light bar's
 // pacing. Needs no app.
 import assert from "node:assert/strict";
-import { existsSync, readFileSync } from "node:fs";
-import path from "node:path";
-import { fileURLToPath } from "node:url";
+import { existsSync } from "node:fs";
 import { after, before, describe, test } from "node:test";
 
 import { chromiumPath, launchBrowser } from "./harness.mjs";
-
-const here = path.dirname(fileURLToPath(import.meta.url));
-const assets = path.resolve(here, "..", "..", "assets", "panel");
-const ORIGIN = "http://panel.test";
-
-function pageSource(options) {
-  const html = readFileSync(path.join(assets, "page.html"), "utf8");
-  const withFake = html
-    .replace(/<script src="[^"]*(bridge)[^"]*"><\/script>/,
-      `<script>window.fakeHidOptions = ${JSON.stringify(options)};</script>` +
-      `<script src="fake_hid.js"></script>`)
-    .replace(/<script src="firmware\.js"><\/script>/, "");
-  assert.notEqual(withFake, html, "page.html no longer loads a bridge script the test can replace");
-  return withFake;
-}
+import { attached, openPanel as openPanelOn, text } from "./panel_fixture.mjs";
 
 describe("panel script", { skip: existsSync(chromiumPath) ? false : "no Chromium" }, () => {
   let browser;
@@ -34,30 +18,7 @@ describe("panel script", { skip: existsSync(chromiumPath) ? false : "no Chromium
     if (browser) await browser.close();
   });
 
-  async function openPanel(options = {}) {
-    const page = await browser.context.newPage();
-    await page.route(`${ORIGIN}/**`, (route) => {
-      const name = new URL(route.request().url()).pathname.slice(1);
-      if (name === "" || name === "page.html") {
-        return route.fulfill({ contentType: "text/html", body: pageSource(options) });
-      }
-      const file = name === "fake_hid.js" ? path.join(here, name) : path.join(assets, name);
-      if (!/^[\w.]+$/.test(name) || !existsSync(file)) return route.fulfill({ status: 404 });
-      return route.fulfill({
-        contentType: name.endsWith(".css") ? "text/css" : "text/javascript",
-        body: readFileSync(file),
-      });
-    });
-    await page.clock.install();
-    await page.goto(`${ORIGIN}/`);
-    return page;
-  }
-
-  const text = (page, id) => page.evaluate((id) => document.getElementById(id).textContent, id);
-
-  async function attached(page) {
-    await page.waitForFunction(() => window.TarnwickPanel && window.TarnwickPanel.isAttached());
-  }
+  const openPanel = (options) => openPanelOn(browser, options);
 
   test("signal words and audio flags", async () => {
     const page = await openPanel({ inApp: true });
@@ -183,6 +144,29 @@ describe("panel script", { skip: existsSync(chromiumPath) ? false : "no Chromium
     await page.close();
   });
 
+  test("a dongle unplugged while it is being attached is let go quietly", async () => {
+    // Before the panel knows it is the dongle (its version on the way), and after (its settings,
+    // which arrive, or fail as an unplugged device's do).
+    for (const [hold, failFeature] of [[0xf8, null], [0xf7, null], [0xf7, 0xf7]]) {
+      const page = await openPanel({ inApp: true, device: { hold, failFeature } });
+      await page.waitForFunction(() => typeof window.fakeHid.hid.devices[0].release === "function");
+      await page.evaluate(() => {
+        window.held = window.fakeHid.hid.devices[0];
+        window.fakeHid.disconnect(window.held);
+        window.held.release();
+      });
+      await page.clock.runFor(100);
+      const name = `held 0x${hold.toString(16)}${failFeature ? ", failing" : ""}`;
+      assert.equal(await text(page, "stageHeadline"), "The dongle went away.", name);
+      assert.equal(await text(page, "stageEyebrow"), "Standing by", name);
+      assert.equal(await page.evaluate(() => window.TarnwickPanel.isAttached()), false, name);
+      assert.equal(await page.evaluate(() => window.held.opened), false, name);
+      assert.equal(await page.isHidden("#settingsCard"), true, name);
+      assert.equal(await text(page, "fwPill"), "not connected", name);
+      await page.close();
+    }
+  });
+
   test("the settled state follows the connected state", async () => {
     const page = await openPanel({ inApp: true });
     await attached(page);
@@ -198,7 +182,7 @@ describe("panel script", { skip: existsSync(chromiumPath) ? false : "no Chromium
     await page.waitForFunction(() => document.getElementById("stageEyebrow").textContent === "Something went wrong");
     assert.equal(await text(page, "stageHeadline"), "That didn\u2019t take.");
     assert.equal(await text(page, "stageSubline"),
-      "The dongle did not answer Close Steam or any controller software, unplug the dongle, " +
+      "The dongle did not answer. Close Steam or any controller software, unplug the dongle, " +
       "plug it back in, and try again.");
     assert.equal(await page.evaluate(() => window.TarnwickPanel.isAttached()), false);
     assert.equal(await page.evaluate(() => window.fakeHid.hid.devices[0].opened), false);
@@ -231,9 +215,13 @@ describe("panel script", { skip: existsSync(chromiumPath) ? false : "no Chromium
     await page.close();
   });
 
-  test("outside the app the Connect button is offered", async () => {
+  test("outside the app the Connect button and the web's own update steps are offered", async () => {
     const page = await openPanel({ dongle: false });
     assert.equal(await page.isHidden("#connectBtn"), false);
+    assert.equal(await page.evaluate(() => document.getElementById("webUpdate").hidden), false);
+    const inApp = await openPanel({ inApp: true, dongle: false });
+    assert.equal(await inApp.evaluate(() => document.getElementById("webUpdate").hidden), true);
+    await inApp.close();
     await page.close();
   });
 });
