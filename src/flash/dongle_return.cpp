@@ -4,7 +4,6 @@
 #include "common/text.h"
 #include "firmware/versions.h"
 #include "flash/install_work.h"
-#include "flash/rp2350_drive.h"
 
 namespace tw {
 namespace {
@@ -14,13 +13,6 @@ constexpr std::uint32_t kLeavePollMs = 250;
 constexpr std::uint32_t kReturnWaitMs = 60000;
 constexpr std::uint32_t kStuckReturnWaitMs = 20000;
 constexpr std::uint32_t kReturnPollMs = 1200;
-
-bool stillInUpdateMode(InstallWork& work) {
-  PicobootInterface found[kPicobootMaxInterfaces];
-  if (findPicobootInterfaces(work.ports.picoboot, found, kPicobootMaxInterfaces) > 0) return true;
-  std::string drive;
-  return findRp2350Drive(work.ports.files, drive);
-}
 
 FirmwareJobEnding okEnding(const InstallWork& work, const std::string& installed, bool back) {
   if (work.restartOnly) {
@@ -52,7 +44,7 @@ FirmwareJobEnding waitForDongle(InstallWork& work) {
   bool stuck = true;
   for (std::uint32_t waited = 0; waited < kLeaveWaitMs && !job.stopRequested();
        waited += kLeavePollMs) {
-    if (!stillInUpdateMode(work)) {
+    if (!boardInUpdateMode(work)) {
       stuck = false;
       break;
     }

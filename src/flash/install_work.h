@@ -108,6 +108,9 @@ std::optional<FirmwareJobEnding> copyToDrive(InstallWork& work);
 // Waits for the dongle to come back and says how the job ends.
 FirmwareJobEnding waitForDongle(InstallWork& work);
 
+// A PICOBOOT interface or the RP2350 drive is there.
+bool boardInUpdateMode(InstallWork& work);
+
 // The running dongle's version, read afresh from its identity report; false when none answers.
 bool readDongleVersion(DongleLink& dongle, std::string& version);
 

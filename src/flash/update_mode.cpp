@@ -20,19 +20,12 @@ constexpr std::uint32_t kOldSwitchWaitMs = 4000;
 constexpr std::uint32_t kButtonPollMs = 300;
 constexpr std::uint32_t kButtonWaitMs = 600000;
 
-bool boardVisible(InstallWork& work) {
-  PicobootInterface found[kPicobootMaxInterfaces];
-  if (findPicobootInterfaces(work.ports.picoboot, found, kPicobootMaxInterfaces) > 0) return true;
-  std::string drive;
-  return findRp2350Drive(work.ports.files, drive);
-}
-
 // Polls every `stepMs` for up to `totalMs`: 1 when the board showed up, 0 when the time ran out,
 // -1 when the job was cancelled.
 int waitForBoard(InstallWork& work, std::uint32_t stepMs, std::uint32_t totalMs) {
   for (std::uint32_t waited = 0; waited < totalMs; waited += stepMs) {
     if (!work.job.cancellableWait(stepMs)) return -1;
-    if (boardVisible(work)) return 1;
+    if (boardInUpdateMode(work)) return 1;
   }
   return 0;
 }
@@ -59,6 +52,13 @@ void askForButton(InstallWork& work, const char* title, const char* text) {
 
 }  // namespace
 
+bool boardInUpdateMode(InstallWork& work) {
+  PicobootInterface found[kPicobootMaxInterfaces];
+  if (findPicobootInterfaces(work.ports.picoboot, found, kPicobootMaxInterfaces) > 0) return true;
+  std::string drive;
+  return findRp2350Drive(work.ports.files, drive);
+}
+
 bool readDongleVersion(DongleLink& dongle, std::string& version) {
   version.clear();
   std::string path;
@@ -73,7 +73,7 @@ bool readDongleVersion(DongleLink& dongle, std::string& version) {
 std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work) {
   FirmwareJobContext& job = work.job;
   if (job.cancelRequested()) return FirmwareJobEnding::cancelled();
-  if (boardVisible(work)) return std::nullopt;
+  if (boardInUpdateMode(work)) return std::nullopt;
 
   std::string running;
   {
