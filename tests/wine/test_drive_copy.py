@@ -13,7 +13,7 @@ import time
 
 from harness import BUILD, PREFIX, Wine, WineTestCase, exe, scratch_dir, shutil, wait_until
 from test_launcher import WINE_DRIVES, reg
-from test_server import FIRST_PORT, KEY_PATTERN, LAST_PORT, exchange, get, listening
+from test_server import FIRST_PORT, KEY_PATTERN, LAST_PORT, exchange, get
 from test_watcher import RP2350_INFO
 
 DRIVE = "s:"
@@ -29,6 +29,33 @@ def built_in_image():
     assert len(images) == 1, images
     with open(images[0], "rb") as f:
         return f.read()
+
+
+def listening_port():
+    """The panel port a program of this test's Wine prefix listens on, or None. Other prefixes on
+    the machine may run their own copy in the same port range at the same time, so the port is
+    told by whose socket it is, not by which one started answering. Wine's server holds every
+    socket of its prefix; the program itself may not have fetched the listening one yet."""
+    mark = b"\0WINEPREFIX=" + PREFIX.encode() + b"\0"
+    sockets = set()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if mark not in b"\0" + f.read():
+                    continue
+            for fd in os.listdir("/proc/%s/fd" % pid):
+                target = os.readlink("/proc/%s/fd/%s" % (pid, fd))
+                if target.startswith("socket:["):
+                    sockets.add(target[len("socket:["):-1])
+        except OSError:
+            continue  # gone meanwhile, or not ours to read
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            port = int(fields[1].split(":")[1], 16)
+            if fields[3] == "0A" and fields[9] in sockets and FIRST_PORT <= port <= LAST_PORT:
+                return port
+    return None
 
 
 class DriveCopyTest(WineTestCase):
@@ -62,12 +89,12 @@ class DriveCopyTest(WineTestCase):
     # --- the program and its API ---
 
     def start_program(self):
-        busy = {p for p in range(FIRST_PORT, LAST_PORT + 1) if listening(p)}
         process = Wine.start(exe("Tarnwick"))
+        # After tearDown has ended every Windows process.
+        self.addCleanup(process.wait, 30)
         self.addCleanup(process.stderr.close)
         self.addCleanup(process.stdout.close)
-        self.port = wait_until(lambda: next((p for p in range(FIRST_PORT, LAST_PORT + 1)
-                                             if p not in busy and listening(p)), None), 60)
+        self.port = wait_until(listening_port, 60)
         self.assertIsNotNone(self.port, "the program never listened")
         _, _, page = get(self.port, "/")
         self.key = KEY_PATTERN.findall(page)[0].decode("ascii")
