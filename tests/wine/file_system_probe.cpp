@@ -4,6 +4,7 @@
 //   file_system_probe version <path>...  "version <path> a.b.c.d", or "version <path> none <error>"
 //   file_system_probe drive <X:> <size>  what the drive is, the start of its INFO_UF2.TXT, and a
 //                                        TARNWICK.UF2 of <size> bytes copied onto it
+//   file_system_probe unplug <X:>        takes the drive letter away, as a board's restart does
 // Prints "ok <check>" or "FAIL <check>: <detail>" per check and exits 0 only when all held.
 #include <windows.h>
 
@@ -172,6 +173,17 @@ int runDrive(const std::string& drive, std::size_t size) {
   return flushed && closed ? 0 : 1;
 }
 
+// Wine's programs keep seeing a drive whose folder link was removed, label and all, until its
+// DOS device name goes too.
+int runUnplug(const std::wstring& drive) {
+  if (!DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive.c_str(), nullptr)) {
+    std::printf("unplug failed %lu\n", static_cast<unsigned long>(GetLastError()));
+    return 1;
+  }
+  std::printf("unplugged\n");
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -185,9 +197,12 @@ int wmain(int argc, wchar_t** argv) {
     code = runVersion(argc, argv);
   } else if (command == L"drive" && argc > 3) {
     code = runDrive(tw::win32::toUtf8(argv[2]), std::wcstoul(argv[3], nullptr, 10));
+  } else if (command == L"unplug" && argc > 2) {
+    code = runUnplug(argv[2]);
   } else {
     std::printf(
-        "usage: file_system_probe files | registry | version <path>... | drive <X:> <size>\n");
+        "usage: file_system_probe files | registry | version <path>... | drive <X:> <size> | "
+        "unplug <X:>\n");
     return 2;
   }
   std::printf("%d failed\n", failures);
