@@ -89,9 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static tw::DongleLink dongle{world.hid()};
   static tw::sim::SimUpdateHost host{"updates.invalid"};
   static NoSignatures signatures;
-  static tw::FirmwareSubsystem firmware{tw::FirmwarePorts{resources, loop, clock, world.usb(),
-                                                          files, desktop, host, signatures, kNoKey},
-                                        tw::FirmwareOptions{"1.2.0", nullptr}};
+  static tw::FirmwareSubsystem firmware{
+      tw::FirmwarePorts{resources, loop, clock, world.usb(), dongle, files, desktop, host,
+                        signatures, kNoKey},
+      tw::FirmwareOptions{"1.2.0", nullptr}};
   static FixedRandom random;
   static NoSockets sockets;
   static tw::PanelHttpServer* server = [] {
