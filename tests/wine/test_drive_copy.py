@@ -11,10 +11,9 @@ import re
 import select
 import time
 
-from harness import BUILD, PREFIX, Wine, WineTestCase, exe, scratch_dir, shutil, wait_until
-from test_launcher import WINE_DRIVES, reg
+from harness import BUILD, PREFIX, Wine, exe, wait_until
 from test_server import FIRST_PORT, KEY_PATTERN, LAST_PORT, exchange, get
-from test_watcher import RP2350_INFO
+from test_file_system import Rp2350DriveCase
 
 DRIVE = "s:"
 CHUNK = 32768
@@ -58,33 +57,15 @@ def listening_port():
     return None
 
 
-class DriveCopyTest(WineTestCase):
+class DriveCopyTest(Rp2350DriveCase):
+    drive = DRIVE
+
     def setUp(self):
         super().setUp()
         self.image = built_in_image()
-        self.dir = scratch_dir()
-        self.root = os.path.join(self.dir, "rp2350-drive")
-        os.makedirs(self.root)
-        with open(os.path.join(self.root, ".windows-label"), "w") as f:
-            f.write("RP2350\n")
-        with open(os.path.join(self.root, "INFO_UF2.TXT"), "w", newline="") as f:
-            f.write(RP2350_INFO)
         self.uf2 = os.path.join(self.root, "TARNWICK.UF2")
-        self.link = os.path.join(PREFIX, "dosdevices", DRIVE)
-        if os.path.islink(self.link):
-            os.unlink(self.link)
-        os.symlink(self.root, self.link)
-        reg("add", WINE_DRIVES, "/v", DRIVE, "/d", "floppy", "/f")
-        Wine.kill_all()  # the mount manager reads drive types when it starts
         self.trail = []
         self.first_seen = {}  # phase: when the document first showed it
-
-    def tearDown(self):
-        reg("delete", WINE_DRIVES, "/v", DRIVE, "/f")
-        if os.path.islink(self.link):
-            os.unlink(self.link)
-        super().tearDown()
-        shutil.rmtree(self.dir, ignore_errors=True)
 
     # --- the program and its API ---
 

@@ -63,7 +63,12 @@ class FileSystemTest(WineTestCase):
         self.assertEqual(versions[2][0], "none", done.stdout)
 
 
-class RemovableDriveTest(WineTestCase):
+class Rp2350DriveCase(WineTestCase):
+    """A folder shown to Wine as a removable drive labelled "RP2350" with the boot ROM's
+    INFO_UF2.TXT, as a board in update mode brings up. Subclasses name the drive letter."""
+
+    drive = DRIVE
+
     def setUp(self):
         super().setUp()
         self.dir = scratch_dir()
@@ -73,19 +78,23 @@ class RemovableDriveTest(WineTestCase):
             f.write("RP2350\n")
         with open(os.path.join(self.root, "INFO_UF2.TXT"), "w", newline="\n") as f:
             f.write(INFO_UF2)
-        self.link = os.path.join(PREFIX, "dosdevices", DRIVE)
+        self.link = os.path.join(PREFIX, "dosdevices", self.drive)
+        if os.path.islink(self.link):
+            os.unlink(self.link)
         os.symlink(self.root, self.link)
-        reg("add", WINE_DRIVES, "/v", DRIVE, "/d", "floppy", "/f")
+        reg("add", WINE_DRIVES, "/v", self.drive, "/d", "floppy", "/f")
         # The mount manager reads drive types when it starts.
         Wine.kill_all()
 
     def tearDown(self):
-        reg("delete", WINE_DRIVES, "/v", DRIVE, "/f")
+        reg("delete", WINE_DRIVES, "/v", self.drive, "/f")
         if os.path.islink(self.link):
             os.unlink(self.link)
         super().tearDown()
         shutil.rmtree(self.dir, ignore_errors=True)
 
+
+class RemovableDriveTest(Rp2350DriveCase):
     def test_type_label_info_file_and_a_chunked_copy(self):
         size = 3 * 32768 + 1696
         done = probe("drive", DRIVE.upper(), str(size))
