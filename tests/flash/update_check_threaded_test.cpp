@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "built_in_firmware.h"
+#include "firmware_fixture.h"
 #include "firmware/update_host.h"
 #include "flash/firmware_subsystem.h"
 #include "flash/online_check.h"
@@ -25,15 +26,6 @@ namespace tw {
 namespace {
 
 constexpr std::uint64_t kTenOClock = 36'000'000;
-
-class Recorder : public WindowHandler {
- public:
-  LResult onMessage(WindowId, std::uint32_t message, WParam wParam, LParam) override {
-    if (message == WM_APP_FIRMWARE) kinds.push_back(wParam);
-    return 0;
-  }
-  std::vector<WParam> kinds;
-};
 
 // Counts the release-list checks that reach the host.
 class CountingHost : public HttpsPort {
@@ -101,15 +93,15 @@ struct CheckFixture {
   sim::SimFileSystem files;
   sim::SimDesktopShell desktop;
   QueueMessageLoop loop;
-  Recorder tray;
+  test::PostRecorder tray;
   WindowId window = 0;
   EmbeddedResources resources;
   sim::SimUpdateHost updateHost{UpdateHost};
   sim::SimReleases releases{updateHost, clock, UpdateHost};
   CountingHost host{updateHost};
   OpenSslSignatureVerifier signatures;
-  FirmwareSubsystem firmware{FirmwarePorts{resources, loop, clock, world.usb(), dongle, files, desktop,
-                                           host, signatures, build::kTrustedReleaseKey}};
+  FirmwareSubsystem firmware{FirmwarePorts{resources, loop, clock, world.usb(), dongle, files,
+                                           desktop, host, signatures, build::kTrustedReleaseKey}};
 };
 
 TEST(UpdateCheckThreaded, NothingIsFetchedUntilADongleIsAttached) {
