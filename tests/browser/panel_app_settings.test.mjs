@@ -214,8 +214,14 @@ describe("panel settings on the Linux app", { skip: skip || false }, () => {
     assert.equal(await page.isHidden("#settingsCard"), true);
     assert.equal(await page.textContent("#fwPill"), "not connected");
     assert.match(await page.getAttribute("#mascot", "class"), /\bs-sleep\b/);
+    // The page attaches again only after it has seen the dongle go; an unplug and a plug
+    // between two of its polls would look like nothing happened.
+    await page.evaluate(() => {
+      window.__dongleGone = false;
+      navigator.hid.addEventListener("disconnect", () => { window.__dongleGone = true; }, { once: true });
+    });
     app.send("unplug");
-    await sleep(1500);
+    await page.waitForFunction(() => window.__dongleGone, null, { timeout: 5000 });
     app.send("plug");
     await connected();
     assert.match(await page.textContent("#fwPill"), /^firmware /);
@@ -246,12 +252,14 @@ describe("panel settings on the Linux app", { skip: skip || false }, () => {
         }
         app.send("pad 128 128 128 128 0 0 0x08 0 0");
         await p.click("#tabbtn-controller");
-        // A device call that fails: the dongle is pulled out before the page has noticed.
-        app.send("unplug");
+        // A device call that fails while the dongle stays: it refuses the next output report.
+        // (Unplugging instead would race the page noticing the unplug and hiding the button.)
+        await app.sendAndWait("fault write-output fail", /^\(the dongle's write-output call/);
         await p.click("#rumbleTestBtn");
         await p.waitForFunction(() => document.getElementById("stageEyebrow").textContent === "Something went wrong",
           null, { timeout: 5000 });
         await shot("error");
+        app.send("unplug");
         await p.waitForFunction(() => !window.TarnwickPanel.isAttached(), null, { timeout: 5000 });
         await shot("sleeping");
         app.send("plug");
