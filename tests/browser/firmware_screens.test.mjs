@@ -326,8 +326,9 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
     // "Check now" rests for 1.5 s after the answer. The rest starts when the page has the
     // answer, so wait for that, not for a guess at how long the answer takes to arrive.
     await countPosts(page);
+    const started = await page.evaluate(() => window.__posts.started);
     await page.click("#fwCheck");
-    await until(page, () => window.__posts.started === 1);
+    await until(page, (before) => window.__posts.started > before, started);
     await postsAnswered(page);
     assert.equal(app.callsTo("/api/fw/check").length, 1);
     await page.clock.runFor(1450);
