@@ -22,6 +22,9 @@ const char* const kHelp =
     "  pad LX LY RX RY L2 R2 B7 B8 B9   the controller's sticks, triggers and button bytes\n"
     "                     (0..255 each, 0x.. for hex; B7 low nibble is the d-pad, 8 = released)\n"
     "  press              triple-click the dongle's button (restarts it into update mode)\n"
+    "  fault OP fail|stall|busy [NTH [COUNT]]   the dongle's next OP call (or the NTH) fails;\n"
+    "                     OP: open, attributes, caps, get-feature, set-feature, read-input,\n"
+    "                     write-output; fault OP off or fault off ends them\n"
     "Commands (boards in update mode and the bench tool):\n"
     "  board ours VERSION a board in update mode with Tarnwick firmware VERSION\n"
     "  board blank        a new board with nothing on it\n"
@@ -189,11 +192,12 @@ bool Console::execute(const std::string& line) {
     return padCommand(line);
   } else if (command == "press") {
     return pressCommand();
-  } else if (command == "board" || command == "rig" || command == "marker") {
+  } else if (command == "board" || command == "rig" || command == "marker" || command == "fault") {
     std::istringstream arguments(line);
     arguments >> command;
     if (command == "board") return boardCommand(arguments);
     if (command == "rig") return rigCommand(arguments);
+    if (command == "fault") return faultCommand(arguments);
     return markerCommand(arguments);
   } else if (command == "dualsense") {
     world_.plugDualSense();

@@ -50,6 +50,8 @@ class Console {
   bool boardCommand(std::istringstream& words);
   bool rigCommand(std::istringstream& words);
   bool markerCommand(std::istringstream& words);
+  // Faults on demand in the dongle's device calls (fault_commands.cpp).
+  bool faultCommand(std::istringstream& words);
 
   std::ostream& out_;
   std::mutex outMutex_;

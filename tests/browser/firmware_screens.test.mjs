@@ -180,6 +180,7 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
   // Clicks `label` inside `scope`, answers the dialogs in turn and returns the firmware calls
   // the page made.
   async function press(app, page, scope, label, dialogs) {
+    await countPosts(page);
     const before = app.calls.length;
     await page.locator(scope).getByRole("button", { name: label, exact: true }).click();
     for (const [title, answer] of dialogs) {
@@ -193,10 +194,29 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
       else if (answer === "escape") await page.keyboard.press("Escape");
       else await page.keyboard.press(answer); // keys from the focused Cancel button
     }
-    await page.waitForTimeout(150);
+    await postsAnswered(page);
     assert.equal(await page.evaluate(() => document.getElementById("confirmDialog").open), false,
       `${label}: a dialog is still open`);
     return app.calls.slice(before);
+  }
+
+  // Counts the firmware calls the page starts and the answers it gets, from now on. A page's
+  // call has reached the app once its answer is back, so waiting for the two counts to agree
+  // replaces a guess at how long a call takes.
+  async function countPosts(page) {
+    await page.evaluate(() => {
+      if (window.__posts) return;
+      const post = window.TarnwickApp.post;
+      window.__posts = { started: 0, answered: 0 };
+      window.TarnwickApp.post = (...args) => {
+        window.__posts.started += 1;
+        return post(...args).finally(() => { window.__posts.answered += 1; });
+      };
+    });
+  }
+
+  function postsAnswered(page) {
+    return until(page, () => window.__posts.started === window.__posts.answered);
   }
 
   const start = (action, confirm) => [{ path: "/api/fw/start", fields: { action, confirm: String(confirm) } }];
@@ -303,10 +323,14 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
     assert.deepEqual(await press(app, page, "#tab-update", "Reinstall 0.9.3", [["Go back to 0.9.3?", "yes"]]),
       start("reinstall", 0));
 
-    // "Check now" rests for 1.5 s after the answer.
+    // "Check now" rests for 1.5 s after the answer. The rest starts when the page has the
+    // answer, so wait for that, not for a guess at how long the answer takes to arrive.
+    await countPosts(page);
+    const started = await page.evaluate(() => window.__posts.started);
     await page.click("#fwCheck");
-    await waitUntil(() => app.callsTo("/api/fw/check").length === 1, 3000);
-    await page.waitForTimeout(100);
+    await until(page, (before) => window.__posts.started > before, started);
+    await postsAnswered(page);
+    assert.equal(app.callsTo("/api/fw/check").length, 1);
     await page.clock.runFor(1450);
     assert.equal(await page.isDisabled("#fwCheck"), true);
     await page.clock.runFor(100);
@@ -351,10 +375,12 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
 
   test("a success is dismissed 12 s after the dongle is back", async () => {
     const { app, page } = await open({ dongle: true });
+    // A dismiss that a timer started has had its answer before the counts below are read.
+    await countPosts(page);
     app.publish(job({ result: "ok", action: "update", msg: "Firmware 0.9.4 is on." }));
     await until(page, () => !document.getElementById("fwProgress").hidden);
     await page.clock.runFor(11950);
-    await page.waitForTimeout(100);
+    await postsAnswered(page);
     assert.equal(app.callsTo("/api/fw/dismiss").length, 0);
     await page.clock.runFor(100);
     await waitUntil(() => app.callsTo("/api/fw/dismiss").length === 1, 3000);
@@ -366,13 +392,13 @@ describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chro
     app.publish(job({ result: "ok", action: "restart", msg: "Restarted on 0.9.3." }));
     await until(page, () => !document.getElementById("fwProgress").hidden);
     await page.clock.runFor(20000);
-    await page.waitForTimeout(100);
+    await postsAnswered(page);
     assert.equal(app.callsTo("/api/fw/dismiss").length, 1);
     app.dongle = true;
     await page.clock.runFor(1000);
     await until(page, () => window.TarnwickPanel.isAttached());
     await page.clock.runFor(11950);
-    await page.waitForTimeout(100);
+    await postsAnswered(page);
     assert.equal(app.callsTo("/api/fw/dismiss").length, 1);
     await page.clock.runFor(100);
     await waitUntil(() => app.callsTo("/api/fw/dismiss").length === 2, 3000);

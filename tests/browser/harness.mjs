@@ -93,6 +93,14 @@ export class App {
     this.process.stdin.write(command + "\n");
   }
 
+  // Sends `command` and waits for the app's line saying it took effect: the app reads its
+  // console on a thread of its own, so a bare send may land after the page's next call.
+  async sendAndWait(command, pattern, timeoutMs = 10000) {
+    const done = this.waitForLine(pattern, timeoutMs);
+    this.send(command);
+    return done;
+  }
+
   // The last output report the dongle received, report id first, or null when none.
   async lastOutput() {
     const answer = this.waitForLine(/^\[output\] /);

@@ -5,7 +5,7 @@ import assert from "node:assert/strict";
 import { createServer } from "node:http";
 import { after, before, describe, test } from "node:test";
 
-import { openPage, startListeningApp, missingPrerequisite, sleep, waitUntil } from "./harness.mjs";
+import { openPage, startListeningApp, missingPrerequisite, waitUntil } from "./harness.mjs";
 
 const skip = missingPrerequisite();
 
@@ -108,15 +108,14 @@ describe("another origin", { skip: skip || false }, () => {
       frame.src = address;
       document.body.append(frame);
     }, app.address);
+    // The browser puts its own error page in the panel's place; a panel that loaded would keep
+    // its own address, and this wait would run out.
     const frame = await waitUntil(async () => {
       const element = await page.$("#framed-panel");
       const content = element && (await element.contentFrame());
-      return content && content.url() !== "about:blank" ? content : null;
+      return content && !["about:blank", app.address].includes(content.url()) ? content : null;
     });
-    assert.ok(frame, "the frame navigated");
-    await sleep(500);
-    // The browser puts its own error page in the panel's place.
-    assert.notEqual(frame.url(), app.address, `the frame shows ${frame.url()}`);
+    assert.ok(frame, "the frame went to the browser's error page");
     const title = await frame.title().catch(() => "");
     assert.notEqual(title, "Tarnwick Panel");
   });
@@ -136,7 +135,7 @@ describe("another origin", { skip: skip || false }, () => {
       },
       { address: app.address, key }
     );
-    await sleep(300);
+    // The fetch above has had its answer, so the app is done with the request.
     assert.deepEqual(await app.lastOutput(), before);
   });
 

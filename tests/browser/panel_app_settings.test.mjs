@@ -132,6 +132,8 @@ describe("panel settings on the Linux app", { skip: skip || false }, () => {
     assert.equal(await page.textContent("#hapticsValue"), "1.00\u00d7");
   });
 
+  // Their timing is the page's own and is checked on the browser's fake clock in
+  // panel_settings.test.mjs; here, on real time, a busy machine only makes the steps late.
   test("the test buttons reach the controller", async () => {
     const rumble = (heavy, light) => Object.assign(new Array(47).fill(0), { 0: 0x03, 2: light, 3: heavy });
     const trigger = (m, a, b) => Object.assign(new Array(47).fill(0), { 0: 0x0c, 10: m, 11: a, 12: b, 21: m, 22: a, 23: b });
@@ -145,7 +147,6 @@ describe("panel settings on the Linux app", { skip: skip || false }, () => {
       await waitUntil(() => outputs().length - from === reports.length, total + 3000);
       const sent = outputs().slice(from);
       assert.deepEqual(sent.map((w) => [w.id, ...w.bytes]), reports.map((r) => [2, ...r]), button);
-      assert.ok(sent[sent.length - 1].at - sent[0].at >= total - 100, `${button} lasted as long as it should`);
       const last = await app.lastOutput();
       assert.deepEqual(last.slice(0, 48), [2, ...reports[reports.length - 1]]);
     }
@@ -157,11 +158,11 @@ describe("panel settings on the Linux app", { skip: skip || false }, () => {
     const lit = () => page.evaluate(() =>
       [...document.querySelectorAll("#liveView .on")].map((n) => n.dataset.button || n.dataset.dir).sort().join(" "));
     app.send("pad 0 255 128 128 255 0 0x25 0x41 0x04");
-    await waitUntil(async () => (await lit()) === "CROSS L1 L3 MUTE down left", 3000);
+    await waitUntil(async () => (await lit()) === "CROSS L1 L3 MUTE down left", 10000);
     assert.equal(await lit(), "CROSS L1 L3 MUTE down left");
     assert.match(await page.evaluate(() => document.getElementById("liveL2").style.transform), /^scaleY\(1\)$/);
     app.send("pad 128 128 128 128 0 0 0x08 0 0");
-    await waitUntil(async () => (await lit()) === "", 3000);
+    await waitUntil(async () => (await lit()) === "", 10000);
     assert.equal(await lit(), "");
   });
 
@@ -184,7 +185,8 @@ describe("panel settings on the Linux app", { skip: skip || false }, () => {
     await saved();
     const sent = writes.slice(from).filter((w) => w.id === 0xf6);
     assert.deepEqual(sent.map((w) => w.bytes[0]), [0x01, 0x01, 0x02]);
-    assert.ok(sent[2].at - sent[1].at >= 1350, `saved ${sent[2].at - sent[1].at} ms after the last change`);
+    // How long after the last change the save comes is checked on the fake clock in
+    // panel_settings.test.mjs; the order here is what the dongle must see.
     assert.equal((await dongleConfig())[8], 10);
 
     app.send("unplug");
@@ -209,13 +211,26 @@ describe("panel settings on the Linux app", { skip: skip || false }, () => {
   });
 
   test("Disconnect lets go; plugging in again attaches", async () => {
-    await page.click("#disconnectBtn");
-    assert.equal(await page.textContent("#stageHeadline"), "Disconnected.");
-    assert.equal(await page.isHidden("#settingsCard"), true);
-    assert.equal(await page.textContent("#fwPill"), "not connected");
-    assert.match(await page.getAttribute("#mascot", "class"), /\bs-sleep\b/);
+    // The app's page tries to attach an available dongle again every 2.5 s, so what Disconnect
+    // shows is read in the same task as the click, before any such try can land.
+    const shown = await page.evaluate(() => {
+      document.getElementById("disconnectBtn").click();
+      return {
+        headline: document.getElementById("stageHeadline").textContent,
+        settingsHidden: document.getElementById("settingsCard").hidden,
+        pill: document.getElementById("fwPill").textContent,
+        sleeping: document.getElementById("mascot").classList.contains("s-sleep"),
+      };
+    });
+    assert.deepEqual(shown, { headline: "Disconnected.", settingsHidden: true, pill: "not connected", sleeping: true });
+    // The page attaches again only after it has seen the dongle go; an unplug and a plug
+    // between two of its polls would look like nothing happened.
+    await page.evaluate(() => {
+      window.__dongleGone = false;
+      navigator.hid.addEventListener("disconnect", () => { window.__dongleGone = true; }, { once: true });
+    });
     app.send("unplug");
-    await sleep(1500);
+    await page.waitForFunction(() => window.__dongleGone, null, { timeout: 5000 });
     app.send("plug");
     await connected();
     assert.match(await page.textContent("#fwPill"), /^firmware /);
@@ -246,12 +261,14 @@ describe("panel settings on the Linux app", { skip: skip || false }, () => {
         }
         app.send("pad 128 128 128 128 0 0 0x08 0 0");
         await p.click("#tabbtn-controller");
-        // A device call that fails: the dongle is pulled out before the page has noticed.
-        app.send("unplug");
+        // A device call that fails while the dongle stays: it refuses the next output report.
+        // (Unplugging instead would race the page noticing the unplug and hiding the button.)
+        await app.sendAndWait("fault write-output fail", /^\(the dongle's write-output call/);
         await p.click("#rumbleTestBtn");
         await p.waitForFunction(() => document.getElementById("stageEyebrow").textContent === "Something went wrong",
           null, { timeout: 5000 });
         await shot("error");
+        app.send("unplug");
         await p.waitForFunction(() => !window.TarnwickPanel.isAttached(), null, { timeout: 5000 });
         await shot("sleeping");
         app.send("plug");
