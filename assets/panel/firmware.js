@@ -36,8 +36,8 @@
   const RESTARTED = [
     "Reopen the panel",
     "The app restarted.",
-    "This page can\u2019t reach it any more, so its buttons are switched off. Open the control " +
-      "panel again from the Tarnwick Bridge icon in the tray.",
+    "This page has lost touch with it. Open the control panel again from the Tarnwick Bridge " +
+      "icon in the tray.",
   ];
 
   const $ = (id) => document.getElementById(id);

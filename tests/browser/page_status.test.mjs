@@ -155,8 +155,8 @@ describe("page status", { skip: existsSync(chromiumPath) ? false : "no Chromium"
       attached: window.TarnwickPanel.isAttached(),
       cards: ["fwProgress", "fwHelp", "setupSteps"].filter((id) => !document.getElementById(id).hidden),
     }));
-    assert.equal(shown.stage, "Reopen the panel | The app restarted. | This page can\u2019t reach it any more, " +
-      "so its buttons are switched off. Open the control panel again from the Tarnwick Bridge icon in the tray.");
+    assert.equal(shown.stage, "Reopen the panel | The app restarted. | This page has lost touch with it. " +
+      "Open the control panel again from the Tarnwick Bridge icon in the tray.");
     assert.match(shown.mascot, /s-sleep/);
     assert.deepEqual(shown.enabled, []);
     assert.equal(shown.attached, false);
