@@ -6,6 +6,31 @@
 
   const TW_KEY = "TWTOKENPLACEHOLDER00000000000000";
   const POLL_MS = 1000;
+  const APP_RESTARTED = "The app restarted; this page can no longer reach it.";
+
+  // A restarted app has a key of its own: every call of this page is then answered 403 "bad key"
+  // for good. From that moment the page stops calling, lets the dongle go and tells the page's
+  // scripts with the "tarnwick:restarted" event on the document.
+  let appRestarted = false;
+  const appStreams = new Set();
+  let hid = null;
+
+  function isBadKey(response, body) {
+    return response.status === 403 && !!body && body.ok === false && body.error === "bad key";
+  }
+
+  function lostTheApp() {
+    if (appRestarted) return;
+    appRestarted = true;
+    appStreams.forEach((stream) => stream.close());
+    appStreams.clear();
+    if (hid) hid._stop();
+    document.dispatchEvent(new CustomEvent("tarnwick:restarted"));
+  }
+
+  function refuseIfRestarted() {
+    if (appRestarted) throw new Error(APP_RESTARTED);
+  }
 
   function withKey(path) {
     return path + (path.indexOf("?") < 0 ? "?" : "&") + "k=" + encodeURIComponent(TW_KEY);
@@ -25,15 +50,21 @@
       body = null;
     }
     if (!body) throw new Error("The app gave an unreadable answer (" + response.status + ").");
+    if (isBadKey(response, body)) {
+      lostTheApp();
+      throw new Error(APP_RESTARTED);
+    }
     return body;
   }
 
   async function getJson(path) {
+    refuseIfRestarted();
     const response = await fetch(withKey(path), { cache: "no-store" });
     return answerOf(response);
   }
 
   async function postForm(path, fields) {
+    refuseIfRestarted();
     const response = await fetch(withKey(path), {
       method: "POST",
       cache: "no-store",
@@ -83,6 +114,14 @@
     const handler = target["on" + type];
     target.dispatchEvent(event);
     if (typeof handler === "function") handler.call(target, event);
+  }
+
+  // An event source that the server closed for good (it answered with something other than a
+  // stream) may mean a restarted app: ask now rather than at the next poll.
+  function watchStream(stream) {
+    stream.onerror = () => {
+      if (stream.readyState === EventSource.CLOSED) getJson("/api/dev").catch(() => {});
+    };
   }
 
   class AppHidDevice extends EventTarget {
@@ -141,8 +180,8 @@
           data: new DataView(bytes.buffer, 1),
         });
       };
-      // The browser reconnects an event source by itself; nothing to do on errors.
-      stream.onerror = () => {};
+      // The browser reconnects an event source by itself after a lost connection.
+      watchStream(stream);
       this._stream = stream;
     }
 
@@ -168,6 +207,7 @@
       this.ondisconnect = null;
       this._device = null;
       this._identity = "";
+      this._pollTimer = 0;
       this._firstPoll = new Promise((resolve) => {
         this._firstPollDone = resolve;
       });
@@ -184,6 +224,12 @@
       return this.getDevices();
     }
 
+    // The app is gone for this page: no more polls, and the dongle it showed is let go.
+    _stop() {
+      clearTimeout(this._pollTimer);
+      this._drop();
+    }
+
     _drop() {
       const gone = this._device;
       this._device = null;
@@ -197,7 +243,9 @@
     async _poll() {
       try {
         const info = await getJson("/api/dev");
-        if (info && info.found === true) {
+        if (appRestarted) {
+          // An answer of the old app that came in after the new one was noticed: ignore it.
+        } else if (info && info.found === true) {
           const identity = [info.vid, info.pid, info.version, (info.features || []).join(",")].join("/");
           if (this._device && identity !== this._identity) this._drop();
           if (!this._device) {
@@ -212,18 +260,20 @@
         // The app may be busy or gone for a moment; the next poll decides.
       }
       this._firstPollDone();
-      setTimeout(() => this._poll(), POLL_MS);
+      if (!appRestarted) this._pollTimer = setTimeout(() => this._poll(), POLL_MS);
     }
   }
 
-  const hid = new AppHid();
+  hid = new AppHid();
   Object.defineProperty(navigator, "hid", { value: hid, configurable: true, enumerable: true });
 
   window.TarnwickApp = {
     get: (path) => getJson(path),
     post: (path, fields) => postForm(path, fields),
     events(path, onData) {
+      refuseIfRestarted();
       const stream = new EventSource(withKey(path));
+      appStreams.add(stream);
       stream.onmessage = (message) => {
         let document;
         try {
@@ -233,7 +283,7 @@
         }
         onData(document);
       };
-      stream.onerror = () => {};
+      watchStream(stream);
       return stream;
     },
   };

@@ -15,6 +15,8 @@
   const ATTACH_GUARD_MS = 6000;
   const ATTACH_AFTER_CONNECT_MS = 300;
   const CHECK_REST_MS = 1500;
+  // How often the age of the last check is written again: its wording changes by the minute.
+  const AGE_EVERY_MS = 15000;
 
   const TITLES = {
     update: "Updating firmware",
@@ -31,16 +33,25 @@
     "plug it back in, then press Try again.";
   const NO_ANSWER = "The app didn\u2019t answer. Is it still running?";
   const NOT_STARTED = "That couldn\u2019t start.";
+  const RESTARTED = [
+    "Reopen the panel",
+    "The app restarted.",
+    "This page has lost touch with it. Open the control panel again from the Tarnwick Bridge " +
+      "icon in the tray.",
+  ];
 
   const $ = (id) => document.getElementById(id);
   const panel = window.TarnwickPanel || {
     isAttached: () => false,
     attachAvailable: () => Promise.resolve(),
     showToast: () => {},
+    showStage: () => {},
   };
 
   // The last document, with every object present; null until the app has answered once.
   let doc = null;
+  // Set once the app that served this page has gone (a new instance has another key).
+  let appGone = false;
 
   // ---- small helpers --------------------------------------------------------------------------
 
@@ -87,7 +98,7 @@
     try {
       answer = await app.post(path, fields || {});
     } catch (e) {
-      toast(NO_ANSWER);
+      if (!appGone) toast(NO_ANSWER);
       return false;
     }
     if (!answer || answer.ok !== true) {
@@ -314,8 +325,8 @@
     const detail = element("p", { className: "fw-detail" });
     const support = element("p", { className: "fw-support" });
     const advice = element("p", { className: "fw-advice" });
+    // Not a live region: the message ticks with every percent. announce() tells the news.
     const live = element("div", { className: "fw-live" }, [title, msg, callout, detail, support, advice]);
-    live.setAttribute("aria-live", "polite");
     const fill = element("div", { className: "fw-fill" });
     const bar = element("div", { className: "fw-bar" }, [fill]);
     bar.setAttribute("role", "progressbar");
@@ -359,10 +370,47 @@
     });
   }
 
+  // Joins sentence pieces, ending each that has no end of its own.
+  function sentences(parts) {
+    return parts
+      .filter((part) => part)
+      .map((part) => (/[.!?\u2026]$/.test(part) ? part : part + "."))
+      .join(" ");
+  }
+
+  // What the status line says about a card, and what makes it news: a job's action, phase and
+  // whether it waits for the person, or an ending or a board's state; never a percent.
+  function announcementOf(model, d) {
+    if (!model) return { key: "", words: "" };
+    if (model.kind === "progress") {
+      const job = d.job;
+      const words = model.callout ? model.callout : [model.msg];
+      return {
+        key: ["progress", text(job.action), text(job.phase), job.needsUser === true].join("|"),
+        words: sentences([model.title].concat(words)),
+      };
+    }
+    const words = sentences([model.title, model.msg]);
+    return { key: model.kind + "|" + words, words };
+  }
+
+  let announced = "";
+
+  // The status line exists, empty, from the page's start, so the first news is heard too.
+  function announce(model, d) {
+    const status = $("fwStatus");
+    if (!status) return;
+    const news = announcementOf(model, d);
+    if (news.key === announced) return;
+    announced = news.key;
+    status.textContent = news.words;
+  }
+
   function renderCard(d) {
     const section = $("fwProgress");
     if (!section) return;
     const model = cardFor(d);
+    announce(model, d);
     if (!model) {
       section.hidden = true;
       return;
@@ -463,7 +511,7 @@
     } finally {
       setTimeout(() => {
         checking = false;
-        if (tab) tab.check.disabled = false;
+        if (tab) tab.check.disabled = appGone;
       }, CHECK_REST_MS);
     }
   }
@@ -487,6 +535,16 @@
       default:
         return "Not checked for new firmware yet.";
     }
+  }
+
+  // The last check's state as the last document told it, and when that document came: documents
+  // come only with changes, so the page ages the sentence itself.
+  let online = null;
+
+  function renderOnline() {
+    if (!tab || !online) return;
+    const seconds = (Number(online.state.ago) || 0) + (performance.now() - online.at) / 1000;
+    show(tab.online, onlineText(Object.assign({}, online.state, { ago: seconds })));
   }
 
   function renderTab(d) {
@@ -519,7 +577,8 @@
     t.notes.hidden = !notes || !target;
     show(t.notesTitle, notes && target ? "What\u2019s new in " + target : "");
     show(t.notesText, notes);
-    show(t.online, onlineText(object(d.fw.online)));
+    online = { state: object(d.fw.online), at: performance.now() };
+    renderOnline();
   }
 
   // In the app's copy the web's own update steps would fight this tab's buttons: hide them.
@@ -570,8 +629,10 @@
       .catch(() => {});
   }
 
+  let attachTimer = 0;
+
   function followAttaching() {
-    setInterval(tryAttach, ATTACH_EVERY_MS);
+    attachTimer = setInterval(tryAttach, ATTACH_EVERY_MS);
     if (navigator.hid && typeof navigator.hid.addEventListener === "function") {
       navigator.hid.addEventListener("connect", () => {
         lastAttempt = -Infinity;
@@ -579,6 +640,7 @@
       });
     }
     const changed = () => {
+      if (appGone) return;
       renderHelp(doc);
       followDismiss();
     };
@@ -586,9 +648,33 @@
     document.addEventListener("tarnwick:detached", changed);
   }
 
+  // ---- a restarted app -----------------------------------------------------------------------
+
+  // The app that served this page went away and another took over: nothing on this page can
+  // reach it again. Say so in the stage, and leave nothing that looks as if it still works.
+  function lostTheApp() {
+    if (appGone) return;
+    appGone = true;
+    clearTimeout(dismissTimer);
+    dismissTimer = 0;
+    clearInterval(attachTimer);
+    clearInterval(ageTimer);
+    const dialog = $("confirmDialog");
+    if (dialog && dialog.open) dialog.close();
+    ["fwProgress", "fwHelp", "setupSteps"].forEach((id) => {
+      if ($(id)) $(id).hidden = true;
+    });
+    announce(null, null);
+    document.querySelectorAll("button, input, select, textarea").forEach((control) => {
+      control.disabled = true;
+    });
+    panel.showStage("s-sleep", RESTARTED[0], RESTARTED[1], RESTARTED[2]);
+  }
+
   // ---- the document -------------------------------------------------------------------------
 
   function render(raw) {
+    if (appGone) return;
     doc = normalise(raw);
     renderCard(doc);
     renderHelp(doc);
@@ -596,16 +682,20 @@
     followDismiss();
   }
 
+  let ageTimer = 0;
+
   async function begin() {
     hideWebUpdateSteps();
     ensureTab();
     followAttaching();
+    ageTimer = setInterval(renderOnline, AGE_EVERY_MS);
+    document.addEventListener("tarnwick:restarted", lostTheApp);
     try {
       render(await app.get("/api/fw"));
     } catch (e) {
       // The event stream brings the document as soon as the app answers.
     }
-    app.events("/api/fw/events", render);
+    if (!appGone) app.events("/api/fw/events", render);
   }
 
   if (document.readyState === "loading") document.addEventListener("DOMContentLoaded", begin);

@@ -1159,6 +1159,10 @@
     // Attaches the first dongle the browser already knows, if any and if none is attached.
     attachAvailable: () => (attached || !("hid" in navigator) ? Promise.resolve() : attachFirstKnown()),
     showToast,
+    // For news about the page itself that the panel cannot know (the app behind it went away).
+    showStage: (state, eyebrow, headline, subline) => {
+      setStage(state, eyebrow, headline, subline);
+    },
   };
 
   if (document.readyState === "loading") document.addEventListener("DOMContentLoaded", start);

@@ -66,7 +66,18 @@ export class FakeApp {
     // enough to make the page see silence.)
     this.silent = false;
     this.streams = new Set();
+    this.inputs = new Set();
     this.sockets = new Set();
+    this.restarted = false;
+    this.requests = 0; // every request, the page included
+  }
+
+  // As if the app had restarted under the page: a new key, so every call of the page's key is
+  // answered 403 "bad key", and the open streams end.
+  restart() {
+    this.restarted = true;
+    for (const stream of this.streams) stream.end();
+    for (const stream of this.inputs) stream.end();
   }
 
   async start() {
@@ -109,6 +120,7 @@ export class FakeApp {
   }
 
   handle(request, response) {
+    this.requests++;
     const url = new URL(request.url, "http://fake");
     let body = "";
     request.on("data", (chunk) => (body += chunk));
@@ -121,6 +133,7 @@ export class FakeApp {
       response.writeHead(200, { "Content-Type": "text/html; charset=utf-8" });
       return response.end(this.page);
     }
+    if (this.restarted) return this.json(response, 403, { ok: false, error: "bad key" });
     if (name === "/api/dev") {
       if (!this.dongle) return this.json(response, 200, { found: false, updating: false });
       return this.json(response, 200, { found: true, vid: 0x054c, pid: 0x0ce6,
@@ -144,7 +157,11 @@ export class FakeApp {
     if (name === "/api/feature" || name === "/api/output") return this.json(response, 200, { ok: true });
     if (name === "/api/input" || name === "/api/fw/events") {
       response.writeHead(200, { "Content-Type": "text/event-stream", "Cache-Control": "no-store" });
-      if (name === "/api/input") return response.write(":\n\n");
+      if (name === "/api/input") {
+        this.inputs.add(response);
+        response.on("close", () => this.inputs.delete(response));
+        return response.write(":\n\n");
+      }
       response.write("data: " + JSON.stringify(this.document) + "\n\n");
       this.streams.add(response);
       response.on("close", () => this.streams.delete(response));
