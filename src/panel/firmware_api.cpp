@@ -73,10 +73,11 @@ void FirmwareApi::action(SocketConnection& connection, std::string_view path, st
     if (!formValue(body, "action", action, kActionCapacity)) {
       return sendJsonError(connection, kBadRequest, "no action");
     }
-    // Only the first character counts: "1" and "10" confirm, "true" does not.
+    // Confirming replaces firmware that is not ours: only the page's exact "1" does it, never a
+    // value that merely starts like it.
     std::string confirm;
     formValue(body, "confirm", confirm, kConfirmCapacity);
-    const bool confirmed = !confirm.empty() && confirm[0] == '1';
+    const bool confirmed = confirm == "1";
     std::string refusal;
     if (!firmware_.startFirmwareAction(action, confirmed, refusal)) {
       return sendJsonError(connection, kConflict, cutUtf8(refusal, kRefusalCapacity));

@@ -131,12 +131,18 @@ TEST_F(FirmwareRoutes, StartAnswersWithTheRefusalSentence) {
               "409 Conflict", "Unknown action.");
 }
 
-TEST_F(FirmwareRoutes, OnlyAConfirmBeginningWithOneConfirms) {
+TEST_F(FirmwareRoutes, OnlyAConfirmOfExactlyOneConfirms) {
   for (const auto& [body, expected] : std::vector<std::pair<std::string, bool>>{
            {"action=install&confirm=1", true},
-           {"action=install&confirm=10", true},
-           {"confirm=1xyz&action=install", true},
+           {"confirm=1&action=install", true},
            {"action=install&confirm=%31", true},
+           {"action=install&confirm=1&confirm=0", true},
+           {"action=install&confirm=10", false},
+           {"action=install&confirm=1abc", false},
+           {"confirm=1xyz&action=install", false},
+           {"action=install&confirm=1+", false},
+           {"action=install&confirm=1" + std::string(20, '0'), false},
+           {"action=install&confirm=0&confirm=1", false},
            {"action=install&confirm=true", false},
            {"action=install&confirm=0", false},
            {"action=install&confirm=", false},
