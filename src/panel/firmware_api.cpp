@@ -11,10 +11,6 @@
 namespace tw {
 namespace {
 
-constexpr std::string_view kStreamHead =
-    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-    "X-Accel-Buffering: no\r\nConnection: close\r\n\r\n";
-static_assert(kStreamHead.size() == 119);
 constexpr std::string_view kKeepAlive = ":\n\n";
 constexpr std::string_view kEventStart = "data: ";
 constexpr char kOk[] = "{\"ok\":true}";
@@ -34,7 +30,7 @@ void FirmwareApi::events(SocketConnection& connection) {
   std::unique_ptr<char[]> event(new (std::nothrow) char[kEventCapacity]);
   if (!event) return;  // closed without an answer
   std::uint64_t lastWrite = clock_.tickMs();
-  if (!sendAll(connection, kStreamHead)) return;
+  if (!sendAll(connection, kEventStreamHead)) return;
 
   // The counter starts at 1, so every new stream sends the document at once.
   std::uint32_t lastSent = 0;
@@ -67,7 +63,7 @@ void FirmwareApi::events(SocketConnection& connection) {
 void FirmwareApi::action(SocketConnection& connection, std::string_view path, std::string_view body,
                          bool isPost) {
   // Before the name check: any other method on any such path is told the same.
-  if (!isPost) return sendJsonError(connection, kMethodNotAllowed, "POST only");
+  if (!isPost) return sendPostOnly(connection);
   if (path == "/api/fw/start") {
     std::string action;
     if (!formValue(body, "action", action, kActionCapacity)) {

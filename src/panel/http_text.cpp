@@ -134,13 +134,14 @@ bool sendAll(SocketConnection& connection, const char* data, std::size_t length)
 }
 
 void sendResponse(SocketConnection& connection, const char* status, const char* contentType,
-                  std::string_view body) {
+                  std::string_view body, std::string_view extraHeaders) {
   char head[kHeadCapacity];
   int headLength = std::snprintf(head, sizeof head,
                                  "HTTP/1.1 %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n"
                                  "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
-                                 "Connection: close\r\n\r\n",
-                                 status, contentType, body.size());
+                                 "%.*sConnection: close\r\n\r\n",
+                                 status, contentType, body.size(),
+                                 static_cast<int>(extraHeaders.size()), extraHeaders.data());
   if (headLength <= 0 || static_cast<std::size_t>(headLength) >= sizeof head) return;
   if (!sendAll(connection, head, static_cast<std::size_t>(headLength))) return;
   sendAll(connection, body);
@@ -174,13 +175,18 @@ std::string escapeErrorMessage(std::string_view message) {
   return escaped;
 }
 
-void sendJsonError(SocketConnection& connection, const char* status, std::string_view message) {
+void sendJsonError(SocketConnection& connection, const char* status, std::string_view message,
+                   std::string_view extraHeaders) {
   // Put together rather than printed into a fixed buffer: a cut there could only land in the
   // closing quote and brace, and the escaped message already has its bound.
   std::string body;
   body.reserve(kErrorObjectCapacity);
   body.append(kErrorObjectStart).append(escapeErrorMessage(message)).append(kErrorObjectEnd);
-  sendResponse(connection, status, kJsonType, body);
+  sendResponse(connection, status, kJsonType, body, extraHeaders);
+}
+
+void sendPostOnly(SocketConnection& connection) {
+  sendJsonError(connection, kMethodNotAllowed, "POST only", "Allow: POST\r\n");
 }
 
 }  // namespace tw

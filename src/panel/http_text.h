@@ -12,6 +12,13 @@ namespace tw {
 
 inline constexpr const char* kJsonType = "application/json; charset=utf-8";
 
+// The head of both event streams. The content type names its charset and sniffing is off, as for
+// every other answer, so no browser reads the stream as anything else.
+inline constexpr std::string_view kEventStreamHead =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream; charset=utf-8\r\n"
+    "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nX-Accel-Buffering: no\r\n"
+    "Connection: close\r\n\r\n";
+
 // The status lines the API answers with.
 inline constexpr const char* kBadRequest = "400 Bad Request";
 inline constexpr const char* kForbidden = "403 Forbidden";
@@ -45,12 +52,17 @@ inline bool sendAll(SocketConnection& connection, std::string_view text) {
   return sendAll(connection, text.data(), text.size());
 }
 
-// A complete answer: head, then the body. A failed send abandons it silently.
+// A complete answer: head, then the body. A failed send abandons it silently. `extraHeaders`
+// are whole header lines ("Name: value\r\n"), added to the head as they are.
 void sendResponse(SocketConnection& connection, const char* status, const char* contentType,
-                  std::string_view body);
+                  std::string_view body, std::string_view extraHeaders = {});
 
 // {"ok":false,"error":"..."} with `status`: valid JSON whatever bytes the message holds.
-void sendJsonError(SocketConnection& connection, const char* status, std::string_view message);
+void sendJsonError(SocketConnection& connection, const char* status, std::string_view message,
+                   std::string_view extraHeaders = {});
+
+// 405 "POST only", naming the one method the call takes.
+void sendPostOnly(SocketConnection& connection);
 
 // The error message escaped for the JSON error object: quotes and backslashes escaped, control
 // bytes as \u00xx, bytes that are no part of a well-formed UTF-8 character as \ufffd. Escaping

@@ -97,12 +97,13 @@ TEST_F(ServerRules, ServesThePageWithTheKeyInPlace) {
   }
 }
 
-TEST_F(ServerRules, NoOtherSiteMayFrameThePage) {
+TEST_F(ServerRules, NoOtherSiteMayFrameThePageOrLearnItsAddress) {
   std::string answer = request("GET / HTTP/1.1", host());
   std::string head = answer.substr(0, answer.find("\r\n\r\n") + 2);
   EXPECT_NE(head.find("\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"), std::string::npos)
       << head;
   EXPECT_NE(head.find("\r\nX-Frame-Options: DENY\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nReferrer-Policy: no-referrer\r\n"), std::string::npos) << head;
 }
 
 TEST_F(ServerRules, HostMustNameThisServer) {
@@ -183,8 +184,10 @@ TEST_F(ServerRules, PathsAndMethods) {
   expectError(api("/api/DEV?k=" + key), "404 Not Found", "no such call");
   expectError(api("/api/dev/?k=" + key), "404 Not Found", "no such call");
   for (const char* method : {"post", "POSTX", "GET"}) {
-    expectError(request(std::string(method) + " /api/output?k=" + key + " HTTP/1.1", host()),
-                "405 Method Not Allowed", "POST only");
+    std::string refused =
+        request(std::string(method) + " /api/output?k=" + key + " HTTP/1.1", host());
+    expectError(refused, "405 Method Not Allowed", "POST only");
+    EXPECT_NE(refused.find("\r\nAllow: POST\r\n"), std::string::npos) << refused;
   }
   // Any method reaches the calls that take any.
   for (const char* method : {"GET", "POST", "PUT", "DELETE"}) {

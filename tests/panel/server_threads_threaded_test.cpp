@@ -224,8 +224,9 @@ TEST_F(ServerThreadsThreaded, GoingAwayNeverWaitsOutAReceive) {
 
 TEST_F(ServerThreadsThreaded, AStalledReaderEndsItsStreamWithTheSendWait) {
   const std::string head =
-      "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-      "X-Accel-Buffering: no\r\nConnection: close\r\n\r\n";
+      "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream; charset=utf-8\r\n"
+      "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nX-Accel-Buffering: no\r\n"
+      "Connection: close\r\n\r\n";
   std::deque<Step> script;
   script.push_back({AcceptOutcome::Accepted, std::make_unique<StalledConnection>(
                                                  "GET /api/input?k=" + std::string(32, '1') +
