@@ -36,28 +36,48 @@ static_assert(kErrorObjectStart.size() + kEscapedMessageLimit - 1 + kLongestEsca
                   kErrorObjectCapacity,
               "an error object always fits its capacity whole");
 
+// Calls `found` with the rest of the request from each line that starts with header `name` and
+// its colon, in order, until it returns false.
+template <typename Found>
+void forEachHeaderLine(std::string_view request, std::string_view name, Found found) {
+  std::size_t lineFeed = request.find('\n');
+  while (lineFeed != std::string_view::npos) {
+    std::string_view line = request.substr(lineFeed + 1);
+    if (startsWithIgnoreCase(line, name) && line.size() > name.size() && line[name.size()] == ':') {
+      if (!found(line)) return;
+    }
+    lineFeed = request.find('\n', lineFeed + 1);
+  }
+}
+
 }  // namespace
 
 bool headerValue(std::string_view request, std::string_view name, std::string& out,
                  std::size_t capacity) {
   out.clear();
-  std::size_t lineFeed = request.find('\n');
-  while (lineFeed != std::string_view::npos) {
-    std::string_view line = request.substr(lineFeed + 1);
-    if (startsWithIgnoreCase(line, name) && line.size() > name.size() && line[name.size()] == ':') {
-      std::size_t start = name.size() + 1;
-      while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
-      std::size_t end = start;
-      while (end < line.size() && line[end] != '\0' && line[end] != '\r' && line[end] != '\n') {
-        ++end;
-      }
-      std::size_t keep = capacity == 0 ? 0 : std::min(end - start, capacity - 1);
-      out.assign(line.substr(start, keep));
-      return true;
+  bool present = false;
+  forEachHeaderLine(request, name, [&](std::string_view line) {
+    std::size_t start = name.size() + 1;
+    while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
+    std::size_t end = start;
+    while (end < line.size() && line[end] != '\0' && line[end] != '\r' && line[end] != '\n') {
+      ++end;
     }
-    lineFeed = request.find('\n', lineFeed + 1);
-  }
-  return false;
+    std::size_t keep = capacity == 0 ? 0 : std::min(end - start, capacity - 1);
+    out.assign(line.substr(start, keep));
+    present = true;
+    return false;  // the first one
+  });
+  return present;
+}
+
+std::size_t headerCount(std::string_view request, std::string_view name) {
+  std::size_t count = 0;
+  forEachHeaderLine(request, name, [&](std::string_view) {
+    ++count;
+    return true;
+  });
+  return count;
 }
 
 bool formValue(std::string_view source, std::string_view name, std::string& out,

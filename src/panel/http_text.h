@@ -24,15 +24,23 @@ inline constexpr const char* kBadRequest = "400 Bad Request";
 inline constexpr const char* kForbidden = "403 Forbidden";
 inline constexpr const char* kNotFound = "404 Not Found";
 inline constexpr const char* kMethodNotAllowed = "405 Method Not Allowed";
+inline constexpr const char* kRequestTimeout = "408 Request Timeout";
 inline constexpr const char* kConflict = "409 Conflict";
+inline constexpr const char* kContentTooLarge = "413 Content Too Large";
 inline constexpr const char* kInternalError = "500 Internal Server Error";
+inline constexpr const char* kNotImplemented = "501 Not Implemented";
 inline constexpr const char* kUnavailable = "503 Service Unavailable";
 
 // Finds header `name` (case ignored) at the start of a line that follows a line feed, followed
-// directly by ":". The first such line wins; blanks after the colon are skipped and the value
+// directly by ":". Give it a request's head alone (see splitRequest): a body's lines are no
+// headers. The first such line wins; blanks after the colon are skipped and the value
 // runs to the end of the line, cut to `capacity` - 1 bytes. True when the header was found.
 bool headerValue(std::string_view request, std::string_view name, std::string& out,
                  std::size_t capacity);
+
+// How many lines headerValue would take for header `name`: a request whose checks rest on a
+// header must not hold it twice, or the check and what the sender meant could differ.
+std::size_t headerCount(std::string_view request, std::string_view name);
 
 // Finds `name` in a query string or form body ("a=1&b=2"), cuts the raw value to `capacity` - 1
 // bytes and decodes "+" and "%XX" in place. True when the name was found (an empty value too).
