@@ -17,9 +17,6 @@ namespace {
 // installer alone.
 constexpr std::uint8_t kUpdateModeCommand = dongle::COMMAND_RESTART_INTO_UPDATE_MODE;
 
-constexpr std::string_view kStreamHead =
-    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-    "X-Accel-Buffering: no\r\nConnection: close\r\n\r\n";
 constexpr std::string_view kKeepAlive = ":\n\n";
 
 const char* boolText(bool value) {
@@ -172,7 +169,7 @@ void DeviceApi::featureWrite(SocketConnection& connection, std::string_view body
 }
 
 void DeviceApi::output(SocketConnection& connection, std::string_view body, bool isPost) {
-  if (!isPost) return sendJsonError(connection, kMethodNotAllowed, "POST only");
+  if (!isPost) return sendPostOnly(connection);
   ReportWrite write;
   if (!readReportWrite(connection, body, write)) return;
   switch (dongle_.openChannel(DongleUse::OutputReports)
@@ -192,7 +189,7 @@ void DeviceApi::output(SocketConnection& connection, std::string_view body, bool
 
 void DeviceApi::inputStream(SocketConnection& connection) {
   // The head goes out before the device is opened, so the browser sees the stream at once.
-  if (!sendAll(connection, kStreamHead)) return;
+  if (!sendAll(connection, kEventStreamHead)) return;
   DongleChannel channel = dongle_.openChannel(DongleUse::InputReports);
   const std::size_t length = channel.inputLength(kInputReportCapacity);
   if (length == 0) return;

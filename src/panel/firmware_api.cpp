@@ -11,10 +11,6 @@
 namespace tw {
 namespace {
 
-constexpr std::string_view kStreamHead =
-    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-    "X-Accel-Buffering: no\r\nConnection: close\r\n\r\n";
-static_assert(kStreamHead.size() == 119);
 constexpr std::string_view kKeepAlive = ":\n\n";
 constexpr std::string_view kEventStart = "data: ";
 constexpr char kOk[] = "{\"ok\":true}";
@@ -34,7 +30,7 @@ void FirmwareApi::events(SocketConnection& connection) {
   std::unique_ptr<char[]> event(new (std::nothrow) char[kEventCapacity]);
   if (!event) return;  // closed without an answer
   std::uint64_t lastWrite = clock_.tickMs();
-  if (!sendAll(connection, kStreamHead)) return;
+  if (!sendAll(connection, kEventStreamHead)) return;
 
   // The counter starts at 1, so every new stream sends the document at once.
   std::uint32_t lastSent = 0;
@@ -67,16 +63,17 @@ void FirmwareApi::events(SocketConnection& connection) {
 void FirmwareApi::action(SocketConnection& connection, std::string_view path, std::string_view body,
                          bool isPost) {
   // Before the name check: any other method on any such path is told the same.
-  if (!isPost) return sendJsonError(connection, kMethodNotAllowed, "POST only");
+  if (!isPost) return sendPostOnly(connection);
   if (path == "/api/fw/start") {
     std::string action;
     if (!formValue(body, "action", action, kActionCapacity)) {
       return sendJsonError(connection, kBadRequest, "no action");
     }
-    // Only the first character counts: "1" and "10" confirm, "true" does not.
+    // Confirming replaces firmware that is not ours: only the page's exact "1" does it, never a
+    // value that merely starts like it.
     std::string confirm;
     formValue(body, "confirm", confirm, kConfirmCapacity);
-    const bool confirmed = !confirm.empty() && confirm[0] == '1';
+    const bool confirmed = confirm == "1";
     std::string refusal;
     if (!firmware_.startFirmwareAction(action, confirmed, refusal)) {
       return sendJsonError(connection, kConflict, cutUtf8(refusal, kRefusalCapacity));

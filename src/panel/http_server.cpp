@@ -1,10 +1,10 @@
 #include "panel/http_server.h"
 
-#include <cstring>
 #include <new>
 
 #include "common/text.h"
 #include "panel/http_text.h"
+#include "panel/request_reading.h"
 
 namespace tw {
 namespace {
@@ -144,40 +144,41 @@ void PanelHttpServer::serveConnection(SocketConnection& connection) {
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kRequestCapacity + 1]());
   if (!buffer) return;
   std::size_t received = 0;
-  std::size_t bodyStart = 0;
-  std::int64_t declared = -1;
-  while (received < kRequestCapacity) {
+  ReadingVerdict verdict;
+  while (verdict.action == ReadingVerdict::Action::ReadMore) {
     long n = connection.receive(buffer.get() + received, kRequestCapacity - received);
-    if (n <= 0) break;
-    received += static_cast<std::size_t>(n);
-    buffer[received] = '\0';
-    std::string_view text(buffer.get(), received);
-    if (declared < 0) {
-      std::size_t headEnd = text.find("\r\n\r\n");
-      if (headEnd == std::string_view::npos) continue;
-      bodyStart = headEnd + 4;
-      std::string value;
-      declared = headerValue(text, "Content-Length", value, kContentLengthCapacity)
-                     ? parseDecimal(value)
-                     : 0;
-      // Compared unsigned, so a negative length stops reading as a huge one does.
-      if (static_cast<std::uint64_t>(declared) > kMaxBodyLength) break;
+    ReadingEnd end = ReadingEnd::StillReading;
+    if (n <= 0) {
+      // A receive error and the receive wait running out look the same here.
+      end = n == 0 ? ReadingEnd::PeerClosed : ReadingEnd::TimedOut;
+    } else {
+      received += static_cast<std::size_t>(n);
+      buffer[received] = '\0';
+      if (received == kRequestCapacity) end = ReadingEnd::BufferFull;
     }
-    if (received - bodyStart >= static_cast<std::uint64_t>(declared)) break;
+    if (received == 0 && end != ReadingEnd::StillReading) break;  // closed unanswered
+    verdict = judgeReceived(std::string_view(buffer.get(), received), end);
   }
-  if (received > 0) handleRequest(connection, buffer.get(), received);
+  if (verdict.action == ReadingVerdict::Action::Handle) {
+    handleRequest(connection, buffer.get(), verdict.length);
+  } else if (verdict.action == ReadingVerdict::Action::Refuse) {
+    sendJsonError(connection, verdict.status, verdict.message);
+  }
   connection.shutdownSend();
 }
 
 void PanelHttpServer::handleRequest(SocketConnection& connection, const char* data,
                                     std::size_t length) {
-  // The request is a C text: it ends at the first NUL.
-  std::string_view request(data, strnlen(data, length));
-  std::size_t headEnd = request.find("\r\n\r\n");
-  std::string_view body =
-      headEnd == std::string_view::npos ? std::string_view() : request.substr(headEnd + 4);
+  std::string_view request(data, length);
+  // A NUL ends a text for some readers and not for others; no request of the page holds one.
+  if (request.find('\0') != std::string_view::npos) {
+    return sendJsonError(connection, kBadRequest, "bad request");
+  }
+  const RequestParts parts = splitRequest(request);
+  const std::string_view head = parts.head;
+  const std::string_view body = parts.body;
 
-  std::string_view requestLine = request.substr(0, request.find('\n'));
+  std::string_view requestLine = head.substr(0, head.find('\n'));
   std::string method;
   std::string target;
   std::size_t at = 0;
@@ -185,10 +186,16 @@ void PanelHttpServer::handleRequest(SocketConnection& connection, const char* da
       !scanField(requestLine, at, kTargetChars, target)) {
     return sendJsonError(connection, kBadRequest, "bad request");
   }
+  // Each check reads one header; given twice, the one checked might not be the one acted on.
+  for (std::string_view name : {"Host", "Origin", "X-TW-Key"}) {
+    if (headerCount(head, name) > 1) {
+      return sendJsonError(connection, kBadRequest, "repeated header");
+    }
+  }
 
   const std::uint32_t port = panelPort_.load();
   std::string host;
-  if (!headerValue(request, "Host", host, kHostCapacity) ||
+  if (!headerValue(head, "Host", host, kHostCapacity) ||
       !(equalsIgnoreCase(host, formatText(64, "127.0.0.1:%u", port)) ||
         equalsIgnoreCase(host, formatText(64, "localhost:%u", port)) ||
         equalsIgnoreCase(host, formatText(64, "[::1]:%u", port)))) {
@@ -208,7 +215,7 @@ void PanelHttpServer::handleRequest(SocketConnection& connection, const char* da
   const bool isPost = method == "POST";
 
   std::string origin;
-  if (headerValue(request, "Origin", origin, kOriginCapacity) &&
+  if (headerValue(head, "Origin", origin, kOriginCapacity) &&
       !(equalsIgnoreCase(origin, formatText(64, "http://127.0.0.1:%u", port)) ||
         equalsIgnoreCase(origin, formatText(64, "http://localhost:%u", port)))) {
     return sendJsonError(connection, kForbidden, "cross-origin");
@@ -217,7 +224,7 @@ void PanelHttpServer::handleRequest(SocketConnection& connection, const char* da
   // A present "k", even an empty one, is the key; only without it does the header count.
   std::string key;
   if (!formValue(query, "k", key, kKeyCapacity)) {
-    headerValue(request, "X-TW-Key", key, kKeyCapacity);
+    headerValue(head, "X-TW-Key", key, kKeyCapacity);
   }
   if (runKey_.size() != kRunKeyLength || !constantTimeEquals(key, runKey_)) {
     return sendJsonError(connection, kForbidden, "bad key");

@@ -50,9 +50,11 @@ class PanelHttpServer : public PanelServer {
   // `port` stands in for the bound port in the Host and Origin checks.
   bool prepareWithoutSocket(std::uint32_t port);
 
-  // Reads one request from the connection, answers it and closes the sending side.
+  // Reads one request from the connection, answers it and closes the sending side. Only a request
+  // whose declared body arrived whole is handled; any other gets an error answer.
   void serveConnection(SocketConnection& connection);
-  // Checks and routes one received request (`length` bytes at `data`).
+  // Checks and routes one received request (`length` bytes at `data`: the head and exactly the
+  // body it declares). Headers are read from the head alone.
   void handleRequest(SocketConnection& connection, const char* data, std::size_t length);
 
   const std::string& runKey() const { return runKey_; }

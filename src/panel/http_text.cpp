@@ -36,28 +36,48 @@ static_assert(kErrorObjectStart.size() + kEscapedMessageLimit - 1 + kLongestEsca
                   kErrorObjectCapacity,
               "an error object always fits its capacity whole");
 
+// Calls `found` with the rest of the request from each line that starts with header `name` and
+// its colon, in order, until it returns false.
+template <typename Found>
+void forEachHeaderLine(std::string_view request, std::string_view name, Found found) {
+  std::size_t lineFeed = request.find('\n');
+  while (lineFeed != std::string_view::npos) {
+    std::string_view line = request.substr(lineFeed + 1);
+    if (startsWithIgnoreCase(line, name) && line.size() > name.size() && line[name.size()] == ':') {
+      if (!found(line)) return;
+    }
+    lineFeed = request.find('\n', lineFeed + 1);
+  }
+}
+
 }  // namespace
 
 bool headerValue(std::string_view request, std::string_view name, std::string& out,
                  std::size_t capacity) {
   out.clear();
-  std::size_t lineFeed = request.find('\n');
-  while (lineFeed != std::string_view::npos) {
-    std::string_view line = request.substr(lineFeed + 1);
-    if (startsWithIgnoreCase(line, name) && line.size() > name.size() && line[name.size()] == ':') {
-      std::size_t start = name.size() + 1;
-      while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
-      std::size_t end = start;
-      while (end < line.size() && line[end] != '\0' && line[end] != '\r' && line[end] != '\n') {
-        ++end;
-      }
-      std::size_t keep = capacity == 0 ? 0 : std::min(end - start, capacity - 1);
-      out.assign(line.substr(start, keep));
-      return true;
+  bool present = false;
+  forEachHeaderLine(request, name, [&](std::string_view line) {
+    std::size_t start = name.size() + 1;
+    while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
+    std::size_t end = start;
+    while (end < line.size() && line[end] != '\0' && line[end] != '\r' && line[end] != '\n') {
+      ++end;
     }
-    lineFeed = request.find('\n', lineFeed + 1);
-  }
-  return false;
+    std::size_t keep = capacity == 0 ? 0 : std::min(end - start, capacity - 1);
+    out.assign(line.substr(start, keep));
+    present = true;
+    return false;  // the first one
+  });
+  return present;
+}
+
+std::size_t headerCount(std::string_view request, std::string_view name) {
+  std::size_t count = 0;
+  forEachHeaderLine(request, name, [&](std::string_view) {
+    ++count;
+    return true;
+  });
+  return count;
 }
 
 bool formValue(std::string_view source, std::string_view name, std::string& out,
@@ -134,13 +154,14 @@ bool sendAll(SocketConnection& connection, const char* data, std::size_t length)
 }
 
 void sendResponse(SocketConnection& connection, const char* status, const char* contentType,
-                  std::string_view body) {
+                  std::string_view body, std::string_view extraHeaders) {
   char head[kHeadCapacity];
   int headLength = std::snprintf(head, sizeof head,
                                  "HTTP/1.1 %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n"
                                  "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
-                                 "Connection: close\r\n\r\n",
-                                 status, contentType, body.size());
+                                 "%.*sConnection: close\r\n\r\n",
+                                 status, contentType, body.size(),
+                                 static_cast<int>(extraHeaders.size()), extraHeaders.data());
   if (headLength <= 0 || static_cast<std::size_t>(headLength) >= sizeof head) return;
   if (!sendAll(connection, head, static_cast<std::size_t>(headLength))) return;
   sendAll(connection, body);
@@ -174,13 +195,18 @@ std::string escapeErrorMessage(std::string_view message) {
   return escaped;
 }
 
-void sendJsonError(SocketConnection& connection, const char* status, std::string_view message) {
+void sendJsonError(SocketConnection& connection, const char* status, std::string_view message,
+                   std::string_view extraHeaders) {
   // Put together rather than printed into a fixed buffer: a cut there could only land in the
   // closing quote and brace, and the escaped message already has its bound.
   std::string body;
   body.reserve(kErrorObjectCapacity);
   body.append(kErrorObjectStart).append(escapeErrorMessage(message)).append(kErrorObjectEnd);
-  sendResponse(connection, status, kJsonType, body);
+  sendResponse(connection, status, kJsonType, body, extraHeaders);
+}
+
+void sendPostOnly(SocketConnection& connection) {
+  sendJsonError(connection, kMethodNotAllowed, "POST only", "Allow: POST\r\n");
 }
 
 }  // namespace tw

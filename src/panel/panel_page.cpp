@@ -54,14 +54,16 @@ bool preparePanelPage(std::string_view asset, std::string_view runKey, PanelPage
 void servePage(SocketConnection& connection, const PanelPage& page) {
   // The page carries the key and drives the dongle: no other site may show it in a frame, where
   // it could be made to act on clicks meant for something else. The policy header is the
-  // current rule; X-Frame-Options is for browsers that predate it.
+  // current rule; X-Frame-Options is for browsers that predate it. No address of ours goes out as
+  // a referrer to wherever the page leads: its calls carry the key in their query strings.
   char head[kPageHeadCapacity];
   int headLength = std::snprintf(head, sizeof head,
                                  "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
                                  "Content-Length: %u\r\nCache-Control: no-store\r\n"
                                  "X-Content-Type-Options: nosniff\r\n"
                                  "Content-Security-Policy: frame-ancestors 'none'\r\n"
-                                 "X-Frame-Options: DENY\r\nConnection: close\r\n\r\n",
+                                 "X-Frame-Options: DENY\r\nReferrer-Policy: no-referrer\r\n"
+                                 "Connection: close\r\n\r\n",
                                  static_cast<unsigned>(page.length));
   if (headLength <= 0 || static_cast<std::size_t>(headLength) >= sizeof head) return;
   if (!sendAll(connection, head, static_cast<std::size_t>(headLength))) return;

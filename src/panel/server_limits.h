@@ -11,8 +11,7 @@ namespace tw {
 
 // Reading a request.
 inline constexpr std::size_t kRequestCapacity = 16384;  // bytes received per connection
-inline constexpr std::size_t kMaxBodyLength = 8192;     // a larger Content-Length stops reading
-inline constexpr std::size_t kContentLengthCapacity = 32;
+inline constexpr std::size_t kMaxBodyLength = 8192;     // a larger Content-Length is refused unread
 
 // The request line and the headers the checks read.
 inline constexpr std::size_t kMethodChars = 7;

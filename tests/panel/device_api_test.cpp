@@ -222,11 +222,12 @@ TEST_F(DeviceApiTest, OpenTouchesNoDevice) {
 }
 
 constexpr std::string_view kStreamHead =
-    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-    "X-Accel-Buffering: no\r\nConnection: close\r\n\r\n";
+    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream; charset=utf-8\r\n"
+    "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nX-Accel-Buffering: no\r\n"
+    "Connection: close\r\n\r\n";
 
 TEST_F(DeviceApiTest, InputStreamSendsEachReport) {
-  static_assert(kStreamHead.size() == 119);
+  static_assert(kStreamHead.size() == 167);
   // The stream ends when the peer goes away: here after a few events' worth of bytes.
   std::string answer = call("GET", "/api/input", "", kStreamHead.size() + 5 * 96);
   ASSERT_EQ(answer.substr(0, kStreamHead.size()), kStreamHead);

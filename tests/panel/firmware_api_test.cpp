@@ -26,8 +26,9 @@ using test::bodyOf;
 using test::statusLine;
 
 constexpr char kStreamHead[] =
-    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-    "X-Accel-Buffering: no\r\nConnection: close\r\n\r\n";
+    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream; charset=utf-8\r\n"
+    "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nX-Accel-Buffering: no\r\n"
+    "Connection: close\r\n\r\n";
 
 class NoSockets : public SocketPort {
  public:
@@ -91,7 +92,9 @@ TEST_F(FirmwareRoutes, ActionsArePostOnlyBeforeTheirNamesAreLookedAt) {
   for (const char* path : {"/api/fw/start", "/api/fw/cancel", "/api/fw/check", "/api/fw/dismiss",
                            "/api/fw/nothing", "/api/fw/", "/api/fw/start/"}) {
     for (const char* method : {"GET", "HEAD", "post", "POSTX"}) {
-      expectError(call(method, path), "405 Method Not Allowed", "POST only");
+      std::string answer = call(method, path);
+      expectError(answer, "405 Method Not Allowed", "POST only");
+      EXPECT_NE(answer.find("\r\nAllow: POST\r\n"), std::string::npos) << answer;
     }
   }
   for (const char* path :
@@ -131,12 +134,18 @@ TEST_F(FirmwareRoutes, StartAnswersWithTheRefusalSentence) {
               "409 Conflict", "Unknown action.");
 }
 
-TEST_F(FirmwareRoutes, OnlyAConfirmBeginningWithOneConfirms) {
+TEST_F(FirmwareRoutes, OnlyAConfirmOfExactlyOneConfirms) {
   for (const auto& [body, expected] : std::vector<std::pair<std::string, bool>>{
            {"action=install&confirm=1", true},
-           {"action=install&confirm=10", true},
-           {"confirm=1xyz&action=install", true},
+           {"confirm=1&action=install", true},
            {"action=install&confirm=%31", true},
+           {"action=install&confirm=1&confirm=0", true},
+           {"action=install&confirm=10", false},
+           {"action=install&confirm=1abc", false},
+           {"confirm=1xyz&action=install", false},
+           {"action=install&confirm=1+", false},
+           {"action=install&confirm=1" + std::string(20, '0'), false},
+           {"action=install&confirm=0&confirm=1", false},
            {"action=install&confirm=true", false},
            {"action=install&confirm=0", false},
            {"action=install&confirm=", false},
@@ -167,7 +176,7 @@ TEST_F(FirmwareRoutes, TheEventStreamTakesAnyMethodAndStartsWithTheDocument) {
   for (const char* method : {"GET", "POST"}) {
     const std::string first = "data: " + f.document() + "\n\n";
     // The page goes away after the first event: the keep-alive 15 s later cannot be sent.
-    std::string sent = call(method, "/api/fw/events", "", 119 + first.size());
+    std::string sent = call(method, "/api/fw/events", "", std::strlen(kStreamHead) + first.size());
     EXPECT_EQ(sent, kStreamHead + first) << method;
   }
 }

@@ -1,6 +1,6 @@
-// Shared pieces of the local server's tests: a firmware side that only says whether it is busy,
-// fixed random bytes, ports of its own, and a plain POSIX client that speaks raw bytes to a
-// running server.
+// Shared pieces of the local server's tests: a firmware side that says whether it is busy and notes
+// the actions it is asked for, fixed random bytes, ports of its own, and a plain POSIX client that
+// speaks raw bytes to a running server.
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "flash/firmware_service.h"
 #include "panel/server_limits.h"
@@ -23,6 +25,20 @@ class BusyFlagFirmware : public IdleFirmware {
  public:
   std::atomic<bool> busy{false};
   bool isFirmwareBusy() override { return busy.load(); }
+  // Takes every action, noting it as "action" or "action+confirm".
+  bool startFirmwareAction(const std::string& action, bool confirm, std::string&) override {
+    std::lock_guard<std::mutex> lock(actionsLock_);
+    actions_.push_back(action + (confirm ? "+confirm" : ""));
+    return true;
+  }
+  std::vector<std::string> actions() {
+    std::lock_guard<std::mutex> lock(actionsLock_);
+    return actions_;
+  }
+
+ private:
+  std::mutex actionsLock_;
+  std::vector<std::string> actions_;
 };
 
 // Random bytes that are all `fill`; `works` false makes the system generator fail.

@@ -97,12 +97,13 @@ TEST_F(ServerRules, ServesThePageWithTheKeyInPlace) {
   }
 }
 
-TEST_F(ServerRules, NoOtherSiteMayFrameThePage) {
+TEST_F(ServerRules, NoOtherSiteMayFrameThePageOrLearnItsAddress) {
   std::string answer = request("GET / HTTP/1.1", host());
   std::string head = answer.substr(0, answer.find("\r\n\r\n") + 2);
   EXPECT_NE(head.find("\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"), std::string::npos)
       << head;
   EXPECT_NE(head.find("\r\nX-Frame-Options: DENY\r\n"), std::string::npos) << head;
+  EXPECT_NE(head.find("\r\nReferrer-Policy: no-referrer\r\n"), std::string::npos) << head;
 }
 
 TEST_F(ServerRules, HostMustNameThisServer) {
@@ -121,9 +122,6 @@ TEST_F(ServerRules, HostMustNameThisServer) {
            "host:127.0.0.1:" + p + "\r\n", "Host:\t localhost:" + p + "\r\n"}) {
     EXPECT_EQ(statusLine(request(target, good)), "HTTP/1.1 200 OK") << good;
   }
-  // The first Host header decides.
-  expectError(request(target, "Host: evil.example\r\nHost: 127.0.0.1:" + p + "\r\n"),
-              "403 Forbidden", "not a local request");
   // The page too is served only to a local Host.
   expectError(request("GET / HTTP/1.1", "Host: rebind.example:" + p + "\r\n"), "403 Forbidden",
               "not a local request");
@@ -183,8 +181,10 @@ TEST_F(ServerRules, PathsAndMethods) {
   expectError(api("/api/DEV?k=" + key), "404 Not Found", "no such call");
   expectError(api("/api/dev/?k=" + key), "404 Not Found", "no such call");
   for (const char* method : {"post", "POSTX", "GET"}) {
-    expectError(request(std::string(method) + " /api/output?k=" + key + " HTTP/1.1", host()),
-                "405 Method Not Allowed", "POST only");
+    std::string refused =
+        request(std::string(method) + " /api/output?k=" + key + " HTTP/1.1", host());
+    expectError(refused, "405 Method Not Allowed", "POST only");
+    EXPECT_NE(refused.find("\r\nAllow: POST\r\n"), std::string::npos) << refused;
   }
   // Any method reaches the calls that take any.
   for (const char* method : {"GET", "POST", "PUT", "DELETE"}) {
@@ -235,25 +235,117 @@ TEST_F(ServerRules, RequestsArriveInPieces) {
   EXPECT_EQ(receives, static_cast<int>(whole.size()));
 }
 
-TEST_F(ServerRules, DeclaredLengthsStopReadingEarly) {
-  const std::string line = "POST /api/feature?k=" + key + " HTTP/1.1\r\n" + host();
-  for (const char* length : {"9000", "-1", "18446744073709551617"}) {
-    int receives = 0;
-    std::string answer = exchange({line + "Content-Length: " + length + "\r\n\r\nid=7", "&data=AA"},
-                                  true, &receives);
-    EXPECT_EQ(receives, 1) << length;
-    expectError(answer, "400 Bad Request", "no data");
+TEST_F(ServerRules, OnlyAWholeRequestIsActedOn) {
+  const std::string line = "POST /api/fw/start?k=" + key + " HTTP/1.1\r\n" + host();
+  const std::string restart = "action=restart";
+  const std::string pad = "X-Pad: " + std::string(kRequestCapacity, 'p');
+  // One row: the chunks that arrive, whether the receive wait then runs out (or the peer
+  // closes), the answer ("status" when the action was taken, else "status: message") and how
+  // many receives the server made (0: not counted).
+  auto row = [&](const std::vector<std::string>& chunks, bool timeOut, const std::string& answer,
+                 int receives) {
+    const std::size_t before = firmware.actions().size();
+    int made = 0;
+    std::string sent = exchange(chunks, timeOut, &made);
+    const std::size_t colon = answer.find(": ");
+    const std::string what = chunks.front().substr(line.size(), 80);
+    EXPECT_EQ(statusLine(sent), "HTTP/1.1 " + answer.substr(0, colon)) << what;
+    if (colon != std::string::npos) {
+      EXPECT_EQ(bodyOf(sent), "{\"ok\":false,\"error\":\"" + answer.substr(colon + 2) + "\"}")
+          << what;
+    }
+    EXPECT_EQ(firmware.actions().size() - before, colon == std::string::npos ? 1u : 0u) << what;
+    if (receives) {
+      EXPECT_EQ(made, receives) << what;
+    }
+  };
+  row({line + "Content-Length: 14\r\n\r\n", "action=", "restart"}, false, "200 OK", 3);
+  row({line + "Content-Length: 14 \t\r\n\r\n" + restart}, false, "200 OK", 1);
+  // Leading zeros beyond the size of any field the value might be cut to.
+  row({line + "Content-Length: " + std::string(40, '0') + "14\r\n\r\n" + restart}, false, "200 OK",
+      1);
+  // Refused on the head alone, before any of the body is read.
+  row({line + "Content-Length: 100000\r\n\r\n" + restart, "more"}, false,
+      "413 Content Too Large: body too large", 1);
+  row({line + "Content-Length: 18446744073709551617\r\n\r\n" + restart}, false,
+      "413 Content Too Large: body too large", 1);
+  for (const char* length : {"-1", "+14", "14x", "1 4", "0x0e", ""}) {
+    row({line + "Content-Length: " + length + "\r\n\r\n" + restart, "more"}, false,
+        "400 Bad Request: bad content length", 1);
   }
-  // 8192 is still read.
-  int receives = 0;
-  exchange({line + "Content-Length: 8192\r\n\r\nid=7", "&data=AA"}, false, &receives);
-  EXPECT_EQ(receives, 3);
+  row({line + "Content-Length: 14\r\nContent-Length: 14\r\n\r\n" + restart}, false,
+      "400 Bad Request: repeated header", 1);
+  row({line + "Transfer-Encoding: chunked\r\n\r\ne\r\n" + restart + "\r\n0\r\n\r\n"}, false,
+      "501 Not Implemented: transfer codings are not supported", 1);
+  // Bodies that stop short: the peer closes, or the receive wait runs out.
+  row({line + "Content-Length: 100\r\n\r\n" + restart}, false, "400 Bad Request: incomplete body",
+      2);
+  row({line + "Content-Length: 100\r\n\r\n" + restart}, true,
+      "408 Request Timeout: request timed out", 2);
+  row({line + "Content-Length: 8192\r\n\r\n" + restart}, true,
+      "408 Request Timeout: request timed out", 2);
+  row({line + pad.substr(0, 9000) + "\r\nContent-Length: 8000\r\n\r\n", std::string(8000, 'x')},
+      false, "413 Content Too Large: request too large", 2);
+  // A head that never ends declares no body that could have come.
+  row({line + "Content-Length: 14\r\n"}, false, "400 Bad Request: incomplete body", 2);
+  row({line + "Content-Length: 14\r\n" + pad, "never read"}, false,
+      "413 Content Too Large: request too large", 1);
+  row({line + "Content-Length: 16\r\n\r\n" + restart + std::string("\0x", 2)}, false,
+      "400 Bad Request: bad request", 1);
 }
 
-TEST_F(ServerRules, ShortBodyIsHandledWhenThePeerStopsSending) {
-  expectError(exchange({"POST /api/feature?k=" + key + " HTTP/1.1\r\n" + host() +
-                        "Content-Length: 100\r\n\r\nid=248"}),
-              "400 Bad Request", "no data");
+TEST_F(ServerRules, TheBodyIsExactlyTheDeclaredLength) {
+  const std::string line = "POST /api/fw/start?k=" + key + " HTTP/1.1\r\n" + host();
+  // What follows the declared 14 bytes is not read as part of the form.
+  EXPECT_EQ(bodyOf(exchange({line + "Content-Length: 14\r\n\r\naction=restart&confirm=1"})),
+            "{\"ok\":true}");
+  // Without a length there is no body.
+  expectError(exchange({line + "\r\naction=restart"}), "400 Bad Request", "no action");
+  EXPECT_EQ(firmware.actions(), std::vector<std::string>{"restart"});
+}
+
+TEST_F(ServerRules, HeadersAreReadFromTheHeadAndEachOnlyOnce) {
+  const std::string p = std::to_string(kPort);
+  const std::string local = "Host: 127.0.0.1:" + p + "\r\n";
+  const std::string ours = "Origin: http://127.0.0.1:" + p + "\r\n";
+  auto withBody = [](const std::string& body) {
+    return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  };
+  const std::string dev = "/api/dev?k=" + key;
+  struct Case {
+    std::string target;
+    std::string headers;  // up to and with the empty line
+    const char* status;
+    const char* message;  // nullptr: answered
+  };
+  const std::vector<Case> cases = {
+      // Header lines in a body are no headers.
+      {dev, withBody("a=1\r\nHost: 127.0.0.1:" + p), "403 Forbidden", "not a local request"},
+      {"/api/dev", local + withBody("a=1\r\nX-TW-Key: " + key), "403 Forbidden", "bad key"},
+      {dev, local + withBody("a=1\r\nOrigin: http://evil.example"), "200 OK", nullptr},
+      // A header a check reads, given twice in any case or order.
+      {dev, local + "Host: evil.example\r\n\r\n", "400 Bad Request", "repeated header"},
+      {dev, "Host: evil.example\r\n" + local + "\r\n", "400 Bad Request", "repeated header"},
+      {dev, local + "host: 127.0.0.1:" + p + "\r\n\r\n", "400 Bad Request", "repeated header"},
+      {"/", local + local + "\r\n", "400 Bad Request", "repeated header"},
+      {dev, local + ours + "Origin: http://evil.example\r\n\r\n", "400 Bad Request",
+       "repeated header"},
+      {"/api/dev", local + "X-TW-Key: " + key + "\r\nX-TW-Key: x\r\n\r\n", "400 Bad Request",
+       "repeated header"},
+      {dev, local + "X-Host: evil.example\r\nOrigins: x\r\n\r\n", "200 OK", nullptr},
+      // A NUL would hide what follows it from a reader that stops there.
+      {dev, local + std::string("\0", 1) + "Origin: http://evil.example\r\n\r\n", "400 Bad Request",
+       "bad request"},
+  };
+  for (const Case& c : cases) {
+    std::string answer = exchange({"GET " + c.target + " HTTP/1.1\r\n" + c.headers});
+    const std::string what = c.target + " " + c.headers;
+    EXPECT_EQ(statusLine(answer), std::string("HTTP/1.1 ") + c.status) << what;
+    if (c.message) {
+      EXPECT_EQ(bodyOf(answer), std::string("{\"ok\":false,\"error\":\"") + c.message + "\"}")
+          << what;
+    }
+  }
 }
 
 TEST_F(ServerRules, SilentConnectionIsClosedUnanswered) {

@@ -78,7 +78,8 @@ TEST(ServerThreaded, ManyFeatureReadsBesideInputStreams) {
         got += test::readSome(fd, 100);
       }
       close(fd);
-      if (got.rfind("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n", 0) != 0) {
+      if (got.rfind("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream; charset=utf-8\r\n", 0) !=
+          0) {
         ++badStreams;
         return;
       }

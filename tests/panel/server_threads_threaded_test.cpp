@@ -44,14 +44,19 @@ class ReportingConnection : public sim::MemoryConnection {
   Clock& clock_;
 };
 
-// A connection whose peer sends nothing: its receive waits on the clock for the receive time-out,
-// as a socket's does, unless the connection is shut down first.
+// A connection whose peer sends `request` (nothing by default) and then falls silent: a receive
+// then waits on the clock for the receive time-out, as a socket's does, unless the connection is
+// shut down first.
 class SilentConnection : public ReportingConnection {
  public:
-  SilentConnection(Served& served, Clock& clock)
-      : ReportingConnection("", served, clock),
+  SilentConnection(Served& served, Clock& clock, std::string request = "")
+      : ReportingConnection(std::move(request), served, clock),
         cut_(clock.createEvent(EventReset::Manual, false)) {}
-  long receive(char*, std::size_t) override { return cut_->wait(receiveTimeoutMs) ? 0 : -1; }
+  long receive(char* buffer, std::size_t capacity) override {
+    long n = MemoryConnection::receive(buffer, capacity);
+    if (n > 0) return n;
+    return cut_->wait(receiveTimeoutMs) ? 0 : -1;
+  }
   void shutdownBoth() override {
     MemoryConnection::shutdownBoth();
     cut_->set();
@@ -224,8 +229,9 @@ TEST_F(ServerThreadsThreaded, GoingAwayNeverWaitsOutAReceive) {
 
 TEST_F(ServerThreadsThreaded, AStalledReaderEndsItsStreamWithTheSendWait) {
   const std::string head =
-      "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-      "X-Accel-Buffering: no\r\nConnection: close\r\n\r\n";
+      "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream; charset=utf-8\r\n"
+      "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nX-Accel-Buffering: no\r\n"
+      "Connection: close\r\n\r\n";
   std::deque<Step> script;
   script.push_back({AcceptOutcome::Accepted, std::make_unique<StalledConnection>(
                                                  "GET /api/input?k=" + std::string(32, '1') +
@@ -256,6 +262,26 @@ TEST_F(ServerThreadsThreaded, ASilentConnectionEndsWithItsReceiveWait) {
   ASSERT_EQ(served.closedAt.size(), 1u);
   EXPECT_EQ(served.closedAt[0], 30'000u);
   EXPECT_EQ(served.connections[0].sent, "");
+}
+
+TEST_F(ServerThreadsThreaded, ABodyThatStopsShortIsRefusedWhenTheReceiveWaitRunsOut) {
+  // 14 of the 100 bytes declared arrive; then the peer says nothing more.
+  std::deque<Step> script;
+  script.push_back({AcceptOutcome::Accepted, std::make_unique<SilentConnection>(
+                                                 served, clock,
+                                                 "POST /api/fw/start?k=" + std::string(32, '1') +
+                                                     " HTTP/1.1\r\nHost: 127.0.0.1:17832\r\n"
+                                                     "Content-Length: 100\r\n\r\naction=restart")});
+  ScriptedSockets sockets(clock, 17832, std::move(script));
+  PanelHttpServer server({sockets, random, clock}, dongle, firmware, kAsset);
+  ASSERT_TRUE(server.startServer());
+  clock.sleepMs(60'000);
+  EXPECT_EQ(server.activeConnections(), 0);
+  std::lock_guard<std::mutex> lock(served.lock);
+  ASSERT_EQ(served.closedAt.size(), 1u);
+  EXPECT_EQ(served.closedAt[0], 30'000u);
+  EXPECT_EQ(test::statusLine(served.connections[0].sent), "HTTP/1.1 408 Request Timeout");
+  EXPECT_TRUE(firmware.actions().empty());
 }
 
 }  // namespace

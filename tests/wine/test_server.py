@@ -66,6 +66,7 @@ class ServerTest(WineTestCase):
         status, head, page = get(port, "/")
         self.assertEqual(status, "HTTP/1.1 200 OK")
         self.assertIn(b"Content-Type: text/html; charset=utf-8", head)
+        self.assertIn(b"\r\nReferrer-Policy: no-referrer\r\n", head + b"\r\n")
         self.assertIn(b"<title>Tarnwick Panel</title>", page)
         keys = KEY_PATTERN.findall(page)
         self.assertEqual(len(keys), 1)
