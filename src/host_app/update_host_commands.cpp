@@ -40,7 +40,7 @@ bool readRelease(const std::string& path, std::vector<std::uint8_t>& bytes, std:
   }
   in.seekg(0, std::ios::end);
   const std::streamoff size = in.tellg();
-  if (size == 0 || size % kUf2Block != 0 || std::size_t(size) > kLargestRelease) {
+  if (size <= 0 || std::size_t(size) % kUf2Block != 0 || std::size_t(size) > kLargestRelease) {
     why = path + " is " + std::to_string(size) +
           " bytes; a release is whole 512-byte UF2 blocks, at most 16 MiB";
     return false;
