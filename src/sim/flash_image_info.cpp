@@ -6,19 +6,12 @@
 namespace tw::sim {
 namespace {
 
-constexpr std::uint32_t kBootSearch = 4096;  // where the ROM looks for the first block
+constexpr std::uint32_t kBootSearch = kBlockSearchWindow;
 constexpr std::uint32_t kInfoSearch = 1024;  // where the SDK puts the info header
 constexpr std::uint32_t kFlashWindow = 0x01000000;
 constexpr std::size_t kCopyEntriesMax = 10;
 constexpr std::size_t kPointersMax = 256;
 constexpr std::size_t kStringMax = 64;
-
-constexpr std::uint8_t kItemImageType = 0x42;
-constexpr std::uint8_t kItemLast = 0xff;
-constexpr std::uint16_t kImageTypeExecutable = 0x1;
-constexpr std::uint16_t kChipRp2350 = 0x1;
-constexpr std::uint16_t kCpuArm = 0x0;
-constexpr std::uint16_t kSecurityNonSecure = 0x1;
 
 std::uint32_t word(const std::uint8_t* p) {
   return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
@@ -27,36 +20,6 @@ std::uint32_t word(const std::uint8_t* p) {
 
 bool inFlash(std::uint32_t address) {
   return address >= kFlashBase && address - kFlashBase < kFlashWindow;
-}
-
-// Whether the block starting at `at` (its start marker) is well formed and declares an
-// executable for this chip.
-bool executableBlock(const std::uint8_t* first, std::uint32_t at) {
-  std::uint32_t p = at + 4;
-  bool executable = false;
-  while (p + 4 <= kBootSearch) {
-    std::uint8_t type = first[p];
-    bool twoByteSize = (type & 0x80) != 0;
-    std::uint32_t size =
-        twoByteSize ? std::uint32_t(first[p + 1]) | std::uint32_t(first[p + 2]) << 8 : first[p + 1];
-    if (type == kItemLast) {
-      // The last item counts the words of the items before it; a link and the end follow.
-      return size == (p - at - 4) / 4 && p + 12 <= kBootSearch &&
-             word(first + p + 8) == kBlockMarkerEnd && executable;
-    }
-    if (size == 0) return false;
-    if (type == kItemImageType && size == 1) {
-      std::uint16_t flags = static_cast<std::uint16_t>(first[p + 2] | first[p + 3] << 8);
-      std::uint16_t imageType = flags & 0xF;
-      std::uint16_t security = (flags >> 4) & 0x3;
-      std::uint16_t cpu = (flags >> 8) & 0x7;
-      std::uint16_t chip = (flags >> 12) & 0x7;
-      executable = imageType == kImageTypeExecutable && chip == kChipRp2350 &&
-                   !(cpu == kCpuArm && security == kSecurityNonSecure);
-    }
-    p += size * 4;
-  }
-  return false;
 }
 
 class InfoReader {
@@ -146,12 +109,9 @@ FlashImageInfo inspectFlashImage(const FlashReader& read) {
   if (!read(kFlashBase, first.data(), first.size())) return info;
   info.bootSectorErased =
       std::all_of(first.begin(), first.end(), [](std::uint8_t b) { return b == 0xFF; });
-  for (std::uint32_t at = 0; at + 4 <= kBootSearch; at += 4) {
-    if (word(first.data() + at) == kBlockMarkerStart && executableBlock(first.data(), at)) {
-      info.bootable = true;
-      break;
-    }
-  }
+  const BlockLoop loop = findBlockLoop(read, kFlashBase);
+  // A loop with a partition table is partition boot, which these boards are not set up for.
+  info.bootable = loop.imageDef && !loop.partitionTable && startsOnRp2350(loop.imageTypeFlags);
   InfoReader(read).run(first.data(), info);
   return info;
 }

@@ -1,7 +1,7 @@
 // What a board finds in its flash when it starts: whether the boot ROM has an RP2350 executable
-// to run (an IMAGE_DEF block within the first 4 KB), and the program name and version the
-// firmware declares about itself in the Pico SDK's binary information (a header in the first
-// 1 KB pointing at an array of entry pointers, with a copy table for entries that live in RAM
+// to run (the IMAGE_DEF of the block loop found in the first 4 KB), and the program name and
+// version the firmware declares about itself in the Pico SDK's binary information (a header in the
+// first 1 KB pointing at an array of entry pointers, with a copy table for entries that live in RAM
 // once the program runs).
 #pragma once
 
@@ -11,12 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "sim/boot_blocks.h"
 #include "sim/nor_flash.h"
 
 namespace tw::sim {
-
-// Reads `length` bytes at an address of the XIP window; false where nothing can be read.
-using FlashReader = std::function<bool(std::uint32_t address, std::uint8_t* out, std::size_t)>;
 
 struct FlashImageInfo {
   bool bootable = false;          // the boot ROM finds an executable image for this chip
@@ -32,8 +30,6 @@ inline constexpr std::uint32_t kBinaryInfoIdProgramName = 0x02031c86;
 inline constexpr std::uint32_t kBinaryInfoIdProgramVersion = 0x11a9bc3a;
 inline constexpr std::uint16_t kBinaryInfoTypeIdAndString = 6;
 inline constexpr std::uint16_t kBinaryInfoTagRaspberryPi = 0x5052;  // "RP"
-inline constexpr std::uint32_t kBlockMarkerStart = 0xffffded3;
-inline constexpr std::uint32_t kBlockMarkerEnd = 0xab123579;
 
 FlashImageInfo inspectFlashImage(const FlashReader& read);
 FlashImageInfo inspectFlash(const NorFlash& flash);

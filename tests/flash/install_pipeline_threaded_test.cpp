@@ -1,8 +1,11 @@
 // The install pipeline on the firmware thread while the person acts: a cancel during the button
-// wait ends the job, and "Stop waiting" while the dongle restarts ends it well at once.
+// wait ends the job, "Stop waiting" while the dongle restarts ends it well at once, and a real
+// build from the update host goes all the way onto a running dongle.
 #include <gtest/gtest.h>
 
 #include "firmware_fixture.h"
+#include "real_firmware.h"
+#include "sim/dongle_settings.h"
 
 namespace tw {
 namespace {
@@ -63,6 +66,25 @@ TEST(InstallPipelineThreaded, StopWaitingForTheDongleEndsTheJobWellAtOnce) {
   EXPECT_EQ(job.result, "ok");
   EXPECT_EQ(job.msg, "Restarted.");
   EXPECT_LT(f.clock.tickMs() - stoppedAt, 1500u);
+}
+
+TEST(InstallPipelineThreaded, ARealBuildFromTheUpdateHostComesBackOnItsVersion) {
+  Running f;
+  sim::DongleConfigBytes config = sim::loadSavedConfig(f.world.flash());
+  config[8] = 30;
+  sim::storeSavedConfig(f.world.flash(), config);
+  f.world.plugDongle();
+  f.releases.publish("0.9.7", test::readRealFirmware(test::kRealKorrinlink));
+  f.start("update");
+  ASSERT_TRUE(f.runUntil([](const FirmwareJob& j) { return !j.result.empty(); }, 120000));
+  const FirmwareJob job = f.job();
+  EXPECT_EQ(job.result, "ok") << job.error << " | " << job.tech;
+  EXPECT_EQ(job.msg, "Firmware 0.9.7 is on.");
+  f.world.update();
+  ASSERT_TRUE(f.world.dongleRunning());
+  EXPECT_EQ(f.world.dongle().firmwareVersion(), "0.9.7");
+  EXPECT_EQ(f.world.dongle().appliedConfig()[8], 30);
+  EXPECT_EQ(sim::loadSavedConfig(f.world.flash()), config);
 }
 
 }  // namespace
