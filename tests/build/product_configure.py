@@ -9,6 +9,7 @@ it configures, takes the firmware's own version, and has no test program to buil
     python3 tests/build/product_configure.py      prints "product configure: N passed, N failed"
 """
 import concurrent.futures
+import functools
 import os
 import re
 import shutil
@@ -117,7 +118,7 @@ def accepted():
 
 
 def main():
-    jobs = [(name, lambda case=case: refused(case)) for case in REFUSED for name in [case[0]]]
+    jobs = [(case[0], functools.partial(refused, case)) for case in REFUSED]
     jobs.append(("the real firmware and host", accepted))
     passed = failed = 0
     # Two at a time: each configure mostly waits on compiler checks.
