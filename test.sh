@@ -97,6 +97,25 @@ else
   record 0 1 "fuzz build"
 fi
 
+stage "Product builds: what configuring refuses, and Tarnwick.exe with the real firmware"
+# The refusals each configure a tree of their own; the product tree is built for the Wine tests
+# (tests/wine/test_product_build.py), apart from the test build's.
+timeout 900 python3 tests/build/product_configure.py 2>&1 | tee build/product-configure.log
+read -r ok bad < <(sed -n 's/^product configure: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' build/product-configure.log | tail -1)
+record "${ok:-0}" "${bad:-1}" "product configure"
+firmware=tests/data/real-firmware/korrinlink-0.9.7-rp2350-arm-s.uf2
+digest=$(awk -v name="$(basename $firmware)" '$2 == name {print $1}' tests/data/real-firmware/SHA256SUMS)
+rm -f build/windows-product/Tarnwick.exe  # a failed build must leave nothing for the Wine tests
+if cmake --preset windows-release -B build/windows-product -DTW_FIRMWARE_FILE="$ROOT/$firmware" \
+     -DTW_FIRMWARE_SHA256="$digest" -DTW_UPDATE_HOST=firmware.tarnwick.net \
+     >build/windows-product.configure.log 2>&1 &&
+   timeout 1800 cmake --build build/windows-product >build/windows-product.build.log 2>&1; then
+  record 1 0 "product build"
+else
+  tail -30 build/windows-product.configure.log build/windows-product.build.log
+  record 0 1 "product build"
+fi
+
 stage "Windows build (MinGW-w64) and its imports"
 if build windows-release; then
   bad_imports=$(x86_64-w64-mingw32-objdump -p build/windows-release/Tarnwick.exe | awk '/DLL Name/ {print $3}' |

@@ -50,6 +50,9 @@ add_library(tw_core INTERFACE)
 target_link_libraries(tw_core INTERFACE tw_app tw_panel tw_flash tw_firmware tw_dongle tw_common
   tw_ports)
 
+# The update host, and what a product build may name (checked before anything is generated).
+include(${PROJECT_SOURCE_DIR}/cmake/TarnwickUpdateHost.cmake)
+
 # Assets the program carries (tray icons, the page and the firmware image).
 include(${PROJECT_SOURCE_DIR}/cmake/TarnwickAssets.cmake)
 

@@ -10,7 +10,23 @@ target_link_libraries(tw_win32 PUBLIC setupapi hid user32 gdi32 shell32 advapi32
 # tw_windows_program(<target> <version text> <release key>): one build of the program, trusting
 # the release key of that name (cmake/assets/release_keys.cmake). The test build adds a second one
 # with a newer version, to exercise the hand-over between running instances.
+#
+# The version resource names the product only in a build that trusts the vendor's key. The
+# installed copy is taken for ours by its OriginalFilename and ProductName, so a build trusting the
+# development key says otherwise: run once with start with Windows on, it becomes the installed
+# copy, and the product must still replace it at its next start instead of deferring to its version.
 function(tw_windows_program target version key)
+  if(key STREQUAL "release")
+    set(TW_RC_DESCRIPTION "Tarnwick Bridge")
+    set(TW_RC_INTERNAL_NAME "TarnwickBridge")
+    set(TW_RC_ORIGINAL_FILENAME "Tarnwick.exe")
+    set(TW_RC_PRODUCT_NAME "Tarnwick Bridge")
+  else()
+    set(TW_RC_DESCRIPTION "Tarnwick Bridge test build (${key} release key)")
+    set(TW_RC_INTERNAL_NAME "TarnwickBridgeTest")
+    set(TW_RC_ORIGINAL_FILENAME "${target}-test.exe")
+    set(TW_RC_PRODUCT_NAME "Tarnwick Bridge test build")
+  endif()
   string(REPLACE "." ";" parts ${version})
   list(GET parts 0 TW_RC_MAJOR)
   list(GET parts 1 TW_RC_MINOR)
@@ -40,6 +56,22 @@ function(tw_windows_program target version key)
 endfunction()
 
 tw_windows_program(Tarnwick ${TW_VERSION} ${TW_RELEASE_KEY})
+
+# A product tree (TW_FIRMWARE_FILE set) builds Tarnwick.exe alone: the 1.2.1 build, the test
+# helpers and the test programs of cmake/windows/ trust the development key or exist only for the
+# tests, and none of them belongs beside the product.
+if(TW_FIRMWARE_FILE)
+  get_property(targets DIRECTORY PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target ${targets})
+    get_target_property(libraries ${target} LINK_LIBRARIES)
+    if(libraries AND "tw_trusted_key_development" IN_LIST libraries)
+      message(FATAL_ERROR "${target} trusts the development release key; a product tree "
+        "(TW_FIRMWARE_FILE is set) builds no such program.")
+    endif()
+  endforeach()
+  return()
+endif()
+
 tw_windows_program(TarnwickNewer 1.2.1 development)
 
 # Test helpers run under Wine next to the program.
@@ -52,8 +84,7 @@ foreach(src ${TW_WINE_HELPERS})
   target_link_libraries(${name} PRIVATE user32 kernel32)
 endforeach()
 
-# Windows-only additions of each subsystem (test programs for Wine, extra resources) live in
-# their own files.
+# Windows test programs of each subsystem (run under Wine) live in their own files.
 file(GLOB TW_WINDOWS_MODULES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/windows/*.cmake)
 foreach(module ${TW_WINDOWS_MODULES})
   include(${module})

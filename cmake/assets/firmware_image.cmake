@@ -59,6 +59,12 @@ if(TW_FIRMWARE_FILE OR TW_FIRMWARE_SHA256)
     message(FATAL_ERROR "TW_FIRMWARE_FILE and TW_FIRMWARE_SHA256 go together: a product build "
       "needs the firmware file and its published SHA-256; a test build neither.")
   endif()
+  # The product is Tarnwick.exe. Every Linux program trusts the development key and the tests
+  # pin the stand-in, so a Linux tree given the real firmware would build nothing worth having.
+  if(NOT WIN32)
+    message(FATAL_ERROR "A product build (TW_FIRMWARE_FILE is set) builds Tarnwick.exe: configure "
+      "it with the windows-release preset, in a tree of its own.")
+  endif()
   string(TOLOWER "${TW_FIRMWARE_SHA256}" expected)
   if(NOT expected MATCHES "^[0-9a-f]+$")
     message(FATAL_ERROR "TW_FIRMWARE_SHA256 is not 64 hexadecimal digits: ${TW_FIRMWARE_SHA256}")

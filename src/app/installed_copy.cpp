@@ -46,6 +46,13 @@ bool InstalledCopy::versionNumber(const InstallPaths& paths, std::uint64_t& numb
   FileVersionParts version;
   std::uint32_t error = 0;
   if (!files_.fileVersion(paths.copy, version, error)) return false;
+  std::string originalFilename;
+  std::string productName;
+  if (!files_.fileVersionText(paths.copy, "OriginalFilename", originalFilename, error) ||
+      !files_.fileVersionText(paths.copy, "ProductName", productName, error) ||
+      originalFilename != OUR_ORIGINAL_FILENAME || productName != OUR_PRODUCT_NAME) {
+    return false;
+  }
   number =
       std::uint64_t{version.major} * 1000000 + std::uint64_t{version.minor} * 1000 + version.build;
   return true;

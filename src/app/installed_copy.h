@@ -15,6 +15,10 @@ inline constexpr const char* INSTALL_FOLDER_NAME = "Tarnwick Bridge";
 inline constexpr const char* INSTALLED_COPY_NAME = "Tarnwick.exe";
 // An old panel file that earlier builds left in the folder.
 inline constexpr const char* OLD_PANEL_FILE_NAME = "Korrinlink.html";
+// What the version resource of our program calls it. A copy is taken for ours only when it says
+// both; test builds say otherwise, so that the product replaces one it finds installed.
+inline constexpr const char* OUR_ORIGINAL_FILENAME = "Tarnwick.exe";
+inline constexpr const char* OUR_PRODUCT_NAME = "Tarnwick Bridge";
 // Characters, without the terminator.
 inline constexpr std::size_t INSTALL_FOLDER_MAX_CHARS = 259;
 inline constexpr std::size_t INSTALLED_COPY_MAX_CHARS = 519;
@@ -40,8 +44,10 @@ class InstalledCopy {
 
   // The copy's version packed as major * 1000000 + minor * 1000 + patch from the fixed file
   // information of its version resource (the fourth part does not count). False when the copy
-  // is missing or carries no readable version resource. 64 bits: a part above 4294 must not wrap
-  // into a small number.
+  // is missing, carries no readable version resource, or is not ours by its resource's
+  // OriginalFilename and ProductName: a test build or another program put there has no version
+  // that could keep the product from replacing it. 64 bits: a part above 4294 must not wrap into
+  // a small number.
   bool versionNumber(const InstallPaths& paths, std::uint64_t& number);
 
   // Deletes the stray programs (any other ".exe") and the old panel file from installFolder;

@@ -35,6 +35,7 @@ inline constexpr std::uint32_t FILE_ERROR_FILE_TOO_LARGE = 223;
 inline constexpr std::uint32_t FILE_ERROR_DEVICE_NOT_CONNECTED = 1167;
 inline constexpr std::uint32_t FILE_ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 inline constexpr std::uint32_t FILE_ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+inline constexpr std::uint32_t FILE_ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 
 // File attribute bits as GetFileAttributesExW gives them.
 inline constexpr std::uint32_t FILE_ATTRIBUTE_BIT_READONLY = 0x0001;
@@ -170,6 +171,12 @@ class FileSystem {
   // block is shorter than VS_FIXEDFILEINFO.
   virtual bool fileVersion(const std::string& path, FileVersionParts& version,
                            std::uint32_t& error) = 0;
+  // The same resource's string entry `name` (such as "OriginalFilename") in the first language
+  // of its translation table (VerQueryValueW of L"\\VarFileInfo\\Translation", then of
+  // L"\\StringFileInfo\\<language><code page>\\<name>"), in UTF-8. False when the file has no
+  // version resource, the resource lists no translation, or it has no such entry.
+  virtual bool fileVersionText(const std::string& path, const std::string& name, std::string& value,
+                               std::uint32_t& error) = 0;
 };
 
 }  // namespace tw

@@ -1,6 +1,8 @@
 #include "sim/sim_file_system.h"
 
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "sim/utf16_units.h"
@@ -87,6 +89,69 @@ std::uint32_t getLittleEndian(const std::string& in, std::size_t at) {
   std::uint32_t value = 0;
   for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(in[at + i]);
   return value;
+}
+
+void putWord(std::string& out, std::uint16_t value) {
+  out.push_back(static_cast<char>(value & 0xFF));
+  out.push_back(static_cast<char>(value >> 8));
+}
+
+std::uint16_t getWord(const std::string& in, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(in[at]) |
+                                    (static_cast<unsigned char>(in[at + 1]) << 8));
+}
+
+// ASCII as UTF-16LE, with the terminator.
+std::string wide(std::string_view ascii) {
+  std::string out;
+  for (char c : ascii) putWord(out, static_cast<unsigned char>(c));
+  putWord(out, 0);
+  return out;
+}
+
+void padToFour(std::string& out) {
+  while (out.size() % 4 != 0) out.push_back('\0');
+}
+
+// One String structure of a version resource: length, value length in characters (terminator
+// included), type 1 (text), the key, padding, the value, padding.
+void putVersionString(std::string& image, std::string_view key, std::string_view value) {
+  std::string entry;
+  putWord(entry, 0);
+  putWord(entry, static_cast<std::uint16_t>(value.size() + 1));
+  putWord(entry, 1);
+  entry += wide(key);
+  padToFour(entry);
+  entry += wide(value);
+  const std::uint16_t length = static_cast<std::uint16_t>(entry.size());
+  entry[0] = static_cast<char>(length & 0xFF);
+  entry[1] = static_cast<char>(length >> 8);
+  padToFour(entry);
+  padToFour(image);
+  image += entry;
+}
+
+// The value of the String structure `key` in `content`, or nothing. The structure's type word
+// (1) must come just before the key, so that "Name" is never found inside "ProductName".
+std::optional<std::string> findVersionString(const std::string& content, std::string_view key) {
+  const std::string pattern = wide(key);
+  for (std::size_t at = content.find(pattern); at != std::string::npos;
+       at = content.find(pattern, at + 1)) {
+    if (at < 6 || at % 2 != 0 || getWord(content, at - 2) != 1) continue;
+    const std::size_t entryLength = getWord(content, at - 6);
+    const std::size_t entryEnd = at - 6 + entryLength;
+    std::size_t valueAt = at + pattern.size();
+    valueAt += (4 - valueAt % 4) % 4;
+    if (entryEnd > content.size() || valueAt > entryEnd) return std::nullopt;
+    std::string value;
+    for (std::size_t i = valueAt; i + 1 < entryEnd; i += 2) {
+      const std::uint16_t unit = getWord(content, i);
+      if (unit == 0) break;
+      value.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+    }
+    return value;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -347,7 +412,7 @@ bool SimFileSystem::setLastWriteTime(const std::string& path, std::uint64_t time
   return locate(path, place, error) && place.drive->setLastWriteTime(place.path, time, error);
 }
 
-std::string SimFileSystem::programImage(FileVersionParts version) {
+std::string SimFileSystem::programImage(FileVersionParts version, const ProgramNames& names) {
   std::string image = programImageWithoutVersion();
   image += "VS_VERSION_INFO";
   image.append(3, '\0');
@@ -361,6 +426,13 @@ std::string SimFileSystem::programImage(FileVersionParts version) {
     putLittleEndian(image, value);
   }
   image.append(64, '\0');
+  // The string table, with the entries that name the program among others.
+  image += wide("StringFileInfo");
+  image += wide("040904b0");
+  putVersionString(image, "CompanyName", "Tarnwick");
+  putVersionString(image, "OriginalFilename", names.originalFilename);
+  putVersionString(image, "ProductName", names.productName);
+  image.append(16, '\0');
   return image;
 }
 
@@ -728,6 +800,22 @@ bool SimFileSystem::fileVersion(const std::string& path, FileVersionParts& versi
   version = FileVersionParts{
       static_cast<std::uint16_t>(ms >> 16), static_cast<std::uint16_t>(ms & 0xFFFF),
       static_cast<std::uint16_t>(ls >> 16), static_cast<std::uint16_t>(ls & 0xFFFF)};
+  return true;
+}
+
+bool SimFileSystem::fileVersionText(const std::string& path, const std::string& name,
+                                    std::string& value, std::uint32_t& error) {
+  std::string content;
+  if (!readWhole(path, "fileVersionText", content, error)) return false;
+  if (content.compare(0, 2, "MZ") != 0) return fail(error, FILE_ERROR_RESOURCE_DATA_NOT_FOUND);
+  std::string signature;
+  putLittleEndian(signature, kFixedFileInfoSignature);
+  if (content.find(signature) == std::string::npos) {
+    return fail(error, FILE_ERROR_RESOURCE_TYPE_NOT_FOUND);
+  }
+  const std::optional<std::string> found = findVersionString(content, name);
+  if (!found) return fail(error, FILE_ERROR_RESOURCE_NAME_NOT_FOUND);
+  value = *found;
   return true;
 }
 

@@ -26,6 +26,12 @@
 
 namespace tw::sim {
 
+// The string entries of a program's version resource that name it (ASCII here).
+struct ProgramNames {
+  std::string originalFilename = "Tarnwick.exe";
+  std::string productName = "Tarnwick Bridge";
+};
+
 class SimFileSystem : public FileSystem {
  public:
   // 2026-01-01 00:00:00 UTC as a FILETIME: the calendar's date when the file system is made.
@@ -59,8 +65,8 @@ class SimFileSystem : public FileSystem {
   std::optional<std::string> fileContent(const std::string& path);
   bool setLastWriteTime(const std::string& path, std::uint64_t time);
   // Contents of a program file with a version resource whose fixed file information carries
-  // `version`, or without one.
-  static std::string programImage(FileVersionParts version);
+  // `version` and whose string table holds `names`, or without one.
+  static std::string programImage(FileVersionParts version, const ProgramNames& names = {});
   static std::string programImageWithoutVersion();
 
   // --- The program and its environment ---
@@ -114,6 +120,8 @@ class SimFileSystem : public FileSystem {
                   std::uint32_t& error) override;
   bool fileVersion(const std::string& path, FileVersionParts& version,
                    std::uint32_t& error) override;
+  bool fileVersionText(const std::string& path, const std::string& name, std::string& value,
+                       std::uint32_t& error) override;
 
   struct Failures;  // shared with the file writers, which may outlive the file system
 

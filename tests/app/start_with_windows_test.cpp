@@ -237,6 +237,31 @@ INSTANTIATE_TEST_SUITE_P(
         RefreshCase{"CopyFails", kInstalledOlder, false, true, false, false}),
     [](const ::testing::TestParamInfo<RefreshCase>& info) { return info.param.name; });
 
+// A newer installed copy keeps its place only when its version resource names it ours: a test
+// build that installed itself, or another program put there, is replaced like a copy without a
+// version resource.
+TEST_F(StartWithWindowsTest, ANewerCopyIsKeptOnlyWhenItsResourceNamesItOurs) {
+  const struct {
+    const char* what;
+    sim::ProgramNames names;
+    bool kept;
+  } cases[] = {
+      {"ours", {}, true},
+      {"a test build", {"TarnwickNewer-test.exe", "Tarnwick Bridge test build"}, false},
+      {"another original file name", {"TarnwickNewer.exe", "Tarnwick Bridge"}, false},
+      {"another product name", {"Tarnwick.exe", "Tarnwick Bridge test build"}, false},
+      {"empty names", {"", ""}, false},
+  };
+  for (const auto& c : cases) {
+    const std::string newer = SimFileSystem::programImage({1, 2, 1, 0}, c.names) + " installed";
+    files.addFile(kCopy, newer);
+    setRunValue(kStale);
+    setting.refreshInstalledCopy();
+    EXPECT_EQ(files.fileContent(kCopy) == newer, c.kept) << c.what;
+    EXPECT_EQ(runData(), c.kept ? kStale : kRunData) << c.what;
+  }
+}
+
 // The tray with the real setting: the menu asks the registry each time it opens.
 class StartWithWindowsMenuTest : public TrayFixture {
  protected:

@@ -208,6 +208,10 @@ inline void checkFiles(FileSystem& files, const std::string& base, const Check& 
   FileVersionParts version;
   ok = files.fileVersion(cached, version, error);
   check(!ok, "a file without a version resource has no version", describe(ok, error));
+  std::string name = "untouched";
+  ok = files.fileVersionText(cached, "ProductName", name, error);
+  check(!ok && name == "untouched", "a file without a version resource has no names",
+        describe(ok, error));
 
   // The folders Windows keeps for the user.
   std::string temp;

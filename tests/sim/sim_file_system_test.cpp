@@ -212,7 +212,7 @@ TEST_F(SimFileSystemTest, ProgramFilesCarryTheirVersionResource) {
       {"a program without a version resource", SimFileSystem::programImageWithoutVersion(),
        FILE_ERROR_RESOURCE_TYPE_NOT_FOUND},
       {"a text file", "just text", FILE_ERROR_RESOURCE_DATA_NOT_FOUND},
-      {"fixed file information cut short", full.substr(0, full.size() - 64 - 20),
+      {"fixed file information cut short", full.substr(0, full.find("\xBD\x04\xEF\xFE") + 32),
        FILE_ERROR_RESOURCE_DATA_NOT_FOUND},
   };
   for (const auto& c : missing) {
@@ -222,6 +222,40 @@ TEST_F(SimFileSystemTest, ProgramFilesCarryTheirVersionResource) {
   }
   EXPECT_FALSE(files.fileVersion("C:\\none.exe", version, error));
   EXPECT_EQ(error, FILE_ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(SimFileSystemTest, ProgramFilesCarryTheNamesOfTheirVersionResource) {
+  const std::string test = "C:\\T\\TarnwickNewer.exe";
+  ASSERT_TRUE(files.addFile(
+      test, SimFileSystem::programImage({1, 2, 1, 0}, {"TarnwickNewer-test.exe", "Other Name"})));
+  ASSERT_TRUE(files.addFile("C:\\T\\bare.exe", SimFileSystem::programImageWithoutVersion()));
+  const struct {
+    std::string path;
+    const char* name;
+    const char* value;  // nullptr: no such entry
+    std::uint32_t error;
+  } cases[] = {
+      {SimFileSystem::kProgramPath, "OriginalFilename", "Tarnwick.exe", 0},
+      {SimFileSystem::kProgramPath, "ProductName", "Tarnwick Bridge", 0},
+      {SimFileSystem::kProgramPath, "CompanyName", "Tarnwick", 0},
+      {test, "OriginalFilename", "TarnwickNewer-test.exe", 0},
+      {test, "ProductName", "Other Name", 0},
+      // A key is found whole, never as the end of a longer one.
+      {test, "Name", nullptr, FILE_ERROR_RESOURCE_NAME_NOT_FOUND},
+      {test, "InternalName", nullptr, FILE_ERROR_RESOURCE_NAME_NOT_FOUND},
+      {"C:\\T\\bare.exe", "ProductName", nullptr, FILE_ERROR_RESOURCE_TYPE_NOT_FOUND},
+      {"C:\\T\\none.exe", "ProductName", nullptr, FILE_ERROR_FILE_NOT_FOUND},
+  };
+  for (const auto& c : cases) {
+    std::string value = "untouched";
+    const bool ok = files.fileVersionText(c.path, c.name, value, error);
+    EXPECT_EQ(ok, c.value != nullptr) << c.path << " " << c.name;
+    if (c.value != nullptr) {
+      EXPECT_EQ(value, c.value) << c.path << " " << c.name;
+    } else {
+      EXPECT_EQ(error, c.error) << c.path << " " << c.name;
+    }
+  }
 }
 
 TEST_F(SimFileSystemTest, TheRunningProgramCannotBeDeletedOrReplaced) {

@@ -98,6 +98,13 @@ int runVersion(int argc, wchar_t** argv) {
     } else {
       std::printf("version %s none %lu\n", path.c_str(), static_cast<unsigned long>(error));
     }
+    // The entries the installed-copy rule tells our program by, "-" for one that is missing.
+    std::string names[2];
+    const char* keys[2] = {"OriginalFilename", "ProductName"};
+    for (int k = 0; k < 2; ++k) {
+      if (!files.fileVersionText(path, keys[k], names[k], error)) names[k] = "-";
+    }
+    std::printf("names %s|%s\n", names[0].c_str(), names[1].c_str());
   }
   return 0;
 }

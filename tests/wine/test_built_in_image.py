@@ -5,6 +5,7 @@ import os
 import unittest
 
 from harness import BUILD, Wine, exe
+from test_product_build import RT_RCDATA, pe_resource
 
 
 class BuiltInImageTest(unittest.TestCase):
@@ -29,8 +30,9 @@ class BuiltInImageTest(unittest.TestCase):
         with open(images[0], "rb") as f:
             image = f.read()
         with open(exe("Tarnwick"), "rb") as f:
-            # Not assertIn: its message would print both files.
-            self.assertTrue(image in f.read(), "Tarnwick.exe does not carry " + images[0])
+            # Not assertEqual: its message would print both files.
+            self.assertTrue(pe_resource(f.read(), RT_RCDATA, 200) == image,
+                            "resource 200 of Tarnwick.exe is not " + images[0])
 
 
 if __name__ == "__main__":

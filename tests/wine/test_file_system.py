@@ -61,6 +61,12 @@ class FileSystemTest(WineTestCase):
         self.assertEqual(versions[0][1], "1.2.0.0")
         self.assertEqual(versions[1][1], "1.2.1.0")
         self.assertEqual(versions[2][0], "none", done.stdout)
+        # Only the product's resource names it ours; the test build's must not, or a test build
+        # that installed itself would keep the product from replacing it.
+        self.assertEqual(lines_starting(done, "names"), [
+            "Tarnwick.exe|Tarnwick Bridge",
+            "TarnwickNewer-test.exe|Tarnwick Bridge test build",
+            "-|-"], done.stdout)
 
 
 class Rp2350DriveCase(WineTestCase):

@@ -1,10 +1,12 @@
 """Start with Windows under Wine, with the real program, Wine's registry and files: ticking the menu
 item in a copy started from a Downloads folder installs the program in the local application data
 folder and registers it in the Run key; a newer build started later replaces the installed copy, an
-older one leaves it alone; unticking takes the value and the copy away."""
+older one leaves a newer copy of the product alone but replaces a test build; unticking takes the
+value and the copy away."""
 import glob
 import os
 import re
+import struct
 
 from harness import PREFIX, Wine, WineTestCase, exe, scratch_dir, shutil, wait_until
 from test_instance import bring_up_desktop, helper, running_tray, tray_version
@@ -44,6 +46,14 @@ def content(path):
             return f.read()
     except OSError:
         return None
+
+
+def with_file_version(program, major, minor, patch):
+    """The program's bytes with another file version in its fixed file information."""
+    at = program.find(struct.pack("<I", 0xFEEF04BD))
+    assert at > 0 and program.find(struct.pack("<I", 0xFEEF04BD), at + 1) < 0
+    ms, ls = (major << 16) | minor, patch << 16
+    return program[:at + 8] + struct.pack("<II", ms, ls) + program[at + 16:]
 
 
 class StartWithWindowsTest(WineTestCase):
@@ -90,6 +100,10 @@ class StartWithWindowsTest(WineTestCase):
     def names(self):
         return sorted(os.listdir(self.folder))
 
+    def leave_panel_file(self):
+        with open(os.path.join(self.folder, "Korrinlink.html"), "w") as f:
+            f.write("left from before\n")
+
     def test_tick_refresh_by_newer_kept_against_older_and_untick(self):
         expected_value = ("REG_SZ", '"%s" --startup' % self.copy_windows)
         os.makedirs(os.path.join(self.folder, "firmware"))
@@ -115,12 +129,25 @@ class StartWithWindowsTest(WineTestCase):
         self.assertEqual(run_value(), expected_value)
         self.quit(newer)
 
-        # The older build leaves the newer copy, its value and its folder as they are.
+        # That was a test build, whose version resource does not name it ours: the product
+        # replaces it at its next start although its version is higher.
         reg("add", RUN_KEY, "/v", VALUE, "/d", "stale", "/f")
-        with open(os.path.join(self.folder, "Korrinlink.html"), "w") as f:
-            f.write("left from before\n")
+        self.leave_panel_file()
+        product = self.start_and_wait(exe("Tarnwick"), OWN_VERSION)
+        self.assertEqual(content(self.copy), content(exe("Tarnwick")))
+        self.assertEqual(run_value(), expected_value)
+        self.assertNotIn("Korrinlink.html", self.names())
+        self.quit(product)
+
+        # A newer copy of the product itself stays: the older build leaves it, its value and its
+        # folder as they are.
+        newer_product = with_file_version(content(exe("Tarnwick")), 1, 2, 1)
+        with open(self.copy, "wb") as f:
+            f.write(newer_product)
+        reg("add", RUN_KEY, "/v", VALUE, "/d", "stale", "/f")
+        self.leave_panel_file()
         older = self.start_and_wait(exe("Tarnwick"), OWN_VERSION)
-        self.assertEqual(content(self.copy), content(exe("TarnwickNewer")))
+        self.assertEqual(content(self.copy), newer_product)
         self.assertEqual(run_value(), ("REG_SZ", "stale"))
         self.assertIn("Korrinlink.html", self.names())
 

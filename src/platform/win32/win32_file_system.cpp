@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -304,18 +306,29 @@ bool Win32FileSystem::listFolder(const std::string& pattern, std::vector<FolderE
   return false;
 }
 
-bool Win32FileSystem::fileVersion(const std::string& path, FileVersionParts& version,
-                                  std::uint32_t& error) {
-  const std::wstring file = toUtf16(path);
+namespace {
+
+// GetFileVersionInfoSizeW and GetFileVersionInfoW: the whole version resource of a file.
+bool readVersionBlock(const std::wstring& file, std::unique_ptr<std::uint8_t[]>& block,
+                      std::uint32_t& error) {
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
   if (size == 0) return failWithLastError(error);
-  std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[size]);
+  block.reset(new (std::nothrow) std::uint8_t[size]);
   if (!block) {
     error = ERROR_NOT_ENOUGH_MEMORY;
     return false;
   }
   if (!GetFileVersionInfoW(file.c_str(), 0, size, block.get())) return failWithLastError(error);
+  return true;
+}
+
+}  // namespace
+
+bool Win32FileSystem::fileVersion(const std::string& path, FileVersionParts& version,
+                                  std::uint32_t& error) {
+  std::unique_ptr<std::uint8_t[]> block;
+  if (!readVersionBlock(toUtf16(path), block, error)) return false;
   void* fixed = nullptr;
   UINT length = 0;
   if (!VerQueryValueW(block.get(), L"\\", &fixed, &length) || fixed == nullptr ||
@@ -329,6 +342,36 @@ bool Win32FileSystem::fileVersion(const std::string& path, FileVersionParts& ver
   version.minor = LOWORD(info.dwFileVersionMS);
   version.build = HIWORD(info.dwFileVersionLS);
   version.revision = LOWORD(info.dwFileVersionLS);
+  return true;
+}
+
+bool Win32FileSystem::fileVersionText(const std::string& path, const std::string& name,
+                                      std::string& value, std::uint32_t& error) {
+  std::unique_ptr<std::uint8_t[]> block;
+  if (!readVersionBlock(toUtf16(path), block, error)) return false;
+  void* table = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(block.get(), L"\\VarFileInfo\\Translation", &table, &length) ||
+      table == nullptr || length < 2 * sizeof(WORD)) {
+    error = ERROR_RESOURCE_TYPE_NOT_FOUND;
+    return false;
+  }
+  WORD language[2];
+  std::memcpy(language, table, sizeof language);
+  wchar_t prefix[40];
+  swprintf(prefix, sizeof prefix / sizeof prefix[0], L"\\StringFileInfo\\%04x%04x\\", language[0],
+           language[1]);
+  void* text = nullptr;
+  if (!VerQueryValueW(block.get(), (prefix + toUtf16(name)).c_str(), &text, &length) ||
+      text == nullptr) {
+    error = ERROR_RESOURCE_NAME_NOT_FOUND;
+    return false;
+  }
+  // The length counts characters, the terminator included when there is one.
+  const wchar_t* chars = static_cast<const wchar_t*>(text);
+  std::size_t count = 0;
+  while (count < length && chars[count] != L'\0') ++count;
+  value = toUtf8(std::wstring_view(chars, count));
   return true;
 }
 

@@ -34,6 +34,8 @@ class Win32FileSystem : public FileSystem {
                   std::uint32_t& error) override;
   bool fileVersion(const std::string& path, FileVersionParts& version,
                    std::uint32_t& error) override;
+  bool fileVersionText(const std::string& path, const std::string& name, std::string& value,
+                       std::uint32_t& error) override;
 };
 
 }  // namespace tw::win32
