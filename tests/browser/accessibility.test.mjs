@@ -4,10 +4,10 @@
 import assert from "node:assert/strict";
 import { existsSync, readFileSync } from "node:fs";
 import { createRequire } from "node:module";
-import { after, before, describe, test } from "node:test";
+import { describe, test } from "node:test";
 
-import { FakeApp } from "./fake_app.mjs";
-import { chromiumPath, launchBrowser } from "./harness.mjs";
+import { fakeAppPages } from "./fake_app_pages.mjs";
+import { chromiumPath } from "./harness.mjs";
 
 const axeSource = readFileSync(createRequire(import.meta.url).resolve("axe-core/axe.min.js"), "utf8");
 const TAGS = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa", "best-practice"];
@@ -28,24 +28,12 @@ async function violations(page) {
 }
 
 describe("accessibility", { skip: existsSync(chromiumPath) ? false : "no Chromium" }, () => {
-  let browser;
-  const apps = [];
-
-  before(async () => {
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    if (browser) await browser.close();
-    for (const app of apps) await app.stop();
-  });
+  const pages = fakeAppPages();
 
   async function open({ dongle = true } = {}) {
-    const app = new FakeApp();
-    apps.push(app);
-    app.dongle = dongle;
-    await app.start();
-    const page = await browser.context.newPage();
-    await page.goto(app.address);
+    const { app, page } = await pages.open((fake) => {
+      fake.dongle = dongle;
+    });
     await page.waitForFunction(() => document.getElementById("fwAppUpdate") !== null);
     if (dongle) await page.waitForFunction(() => !document.getElementById("settingsCard").hidden);
     return { app, page };

@@ -5,10 +5,10 @@ import assert from "node:assert/strict";
 import { existsSync, mkdirSync } from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
-import { after, before, describe, test } from "node:test";
+import { describe, test } from "node:test";
 
-import { FakeApp } from "./fake_app.mjs";
-import { chromiumPath, launchBrowser, waitUntil } from "./harness.mjs";
+import { fakeAppPages, holdClock } from "./fake_app_pages.mjs";
+import { chromiumPath, waitUntil } from "./harness.mjs";
 
 const shots = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "..", "..", "build", "screenshots");
 
@@ -50,39 +50,17 @@ function until(page, predicate, arg) {
 }
 
 describe("firmware screens", { skip: existsSync(chromiumPath) ? false : "no Chromium" }, () => {
-  let browser;
-  const apps = [];
-
-  before(async () => {
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    if (browser) await browser.close();
-    for (const app of apps) await app.stop();
-  });
+  const pages = fakeAppPages();
 
   // A page on a fresh fake app, with the fake clock installed; `dongle` false starts unplugged.
   async function open({ dongle = true, state = {} } = {}) {
-    const app = new FakeApp();
-    apps.push(app);
-    app.dongle = dongle;
-    app.publish(state);
-    await app.start();
-    const page = await browser.context.newPage();
-    await page.clock.install();
-    await page.goto(app.address);
+    const { app, page } = await pages.open((fake) => {
+      fake.dongle = dongle;
+      fake.publish(state);
+    }, { fakeClock: true });
     await until(page, () => document.getElementById("fwAppUpdate") !== null);
     if (dongle) await until(page, () => window.TarnwickPanel.isAttached());
-    // From here on time moves only when a test moves it.
-    // The page's clock runs on while the request travels; a busy machine needs a wider margin.
-    for (let margin = 10; ; margin *= 4) {
-      try {
-        await page.clock.pauseAt(await page.evaluate((ms) => Date.now() + ms, margin));
-        break;
-      } catch (error) {
-        if (!/to the past/.test(String(error)) || margin > 5000) throw error;
-      }
-    }
+    await holdClock(page);
     return { app, page };
   }
 

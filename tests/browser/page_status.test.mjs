@@ -3,10 +3,10 @@
 // last check for new firmware, and the page once the app has restarted under it.
 import assert from "node:assert/strict";
 import { existsSync } from "node:fs";
-import { after, before, describe, test } from "node:test";
+import { describe, test } from "node:test";
 
-import { FakeApp } from "./fake_app.mjs";
-import { chromiumPath, launchBrowser } from "./harness.mjs";
+import { fakeAppPages, holdClock } from "./fake_app_pages.mjs";
+import { chromiumPath } from "./harness.mjs";
 
 const job = (fields) => ({ job: { action: "update", cancellable: true, ...fields } });
 
@@ -40,31 +40,15 @@ function countCalls() {
 }
 
 describe("page status", { skip: existsSync(chromiumPath) ? false : "no Chromium" }, () => {
-  let browser;
-  const apps = [];
-
-  before(async () => {
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    if (browser) await browser.close();
-    for (const app of apps) await app.stop();
-  });
+  const pages = fakeAppPages();
 
   // A page on a fresh fake app showing `state`; the fake clock stands still once it has drawn it.
   async function open(state, init = null) {
-    const app = new FakeApp();
-    apps.push(app);
-    app.publish(state);
-    await app.start();
-    const page = await browser.context.newPage();
-    if (init) await page.addInitScript(init);
-    await page.clock.install();
-    await page.goto(app.address);
+    const { app, page } = await pages.open((fake) => fake.publish(state), { init, fakeClock: true });
     await page.waitForFunction(() => window.TarnwickPanel.isAttached(), null, { polling: 50 });
     await page.waitForFunction(() => document.querySelector("#fwAppUpdate .fw-online")?.textContent,
       null, { polling: 50 });
-    await page.clock.pauseAt(await page.evaluate(() => Date.now() + 1000));
+    await holdClock(page);
     return { app, page };
   }
 

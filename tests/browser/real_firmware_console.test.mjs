@@ -6,7 +6,7 @@ import assert from "node:assert/strict";
 import { existsSync } from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
-import { App, appPath, sleep } from "./harness.mjs";
+import { App, appPath } from "./harness.mjs";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const realFirmware = path.resolve(here, "..", "data", "real-firmware");
@@ -14,14 +14,17 @@ const korrinlink = path.join(realFirmware, "korrinlink-0.9.7-rp2350-arm-s.uf2");
 const blinkDemo = path.join(realFirmware, "blink-demo-2.1.0-rp2350-arm-s.uf2");
 
 // The state document's text, printed by "fw", once it matches `pattern` (within `timeoutMs`).
+// Each answer is read up to its closing brace; the next question waits for the app to print
+// something new (a job step, the tray), or a second at most, for changes it does not print.
 async function stateMatching(app, pattern, timeoutMs = 30000) {
   const until = Date.now() + timeoutMs;
   while (Date.now() < until) {
     const from = app.lines.length;
     app.send("fw");
-    await sleep(300);
+    await app.waitForLine(/^\}$/, 5000, from);
     const printed = app.lines.slice(from).join("\n");
     if (pattern.test(printed)) return printed;
+    await app.waitForLine(/./, 1000).catch(() => {});
   }
   const said = app.lines.filter((line) => line.startsWith("[")).slice(-15);
   throw new Error(`the state never matched ${pattern}; the app said:\n${said.join("\n")}`);
