@@ -1,8 +1,6 @@
 #include "host_app/console.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ostream>
 #include <sstream>
 
@@ -11,33 +9,14 @@
 namespace tw::host {
 namespace {
 
+// The world's own commands come first (sim/world_commands.cpp); these are the desk's and the
+// tray's.
 const char* const kHelp =
-    "Commands (the simulated world):\n"
-    "  plug [port]        plug the dongle in (another port number gives another device path)\n"
-    "  unplug             unplug the dongle\n"
-    "  on | off           turn the controller on or off\n"
-    "  battery N          controller battery level 0..10\n"
-    "  discharging | charging | full   controller power state\n"
-    "  signal N           link signal in dBm (0 = no reading)\n"
-    "  pad LX LY RX RY L2 R2 B7 B8 B9   the controller's sticks, triggers and button bytes\n"
-    "                     (0..255 each, 0x.. for hex; B7 low nibble is the d-pad, 8 = released)\n"
-    "  press              triple-click the dongle's button (restarts it into update mode)\n"
-    "  fault OP fail|stall|busy [NTH [COUNT]]   the dongle's next OP call (or the NTH) fails;\n"
-    "                     OP: open, attributes, caps, get-feature, set-feature, read-input,\n"
-    "                     write-output; fault OP off or fault off ends them\n"
-    "Commands (boards in update mode and the bench tool):\n"
-    "  board ours VERSION a board in update mode with Tarnwick firmware VERSION\n"
-    "  board blank        a new board with nothing on it\n"
-    "  board foreign [NAME]  a board running another program (no name: one that declares none)\n"
-    "  board drive-only   the board's drive without its USB interface\n"
-    "  board usb-only     the board's USB interface without its drive\n"
-    "  board busy | free  another program holds the board's interface, or lets go\n"
-    "  board gone         unplug the board\n"
+    "Commands (the bench tool and the dongle's reports):\n"
     "  rig on | off       the bench tool's window \"Tarnwick Pellmark Rig\"\n"
     "  marker SECONDS     the bench tool's hands-off marker, written SECONDS ago (negative: "
     "ahead)\n"
     "  marker off         remove the marker\n"
-    "  dualsense          plug in a plain DualSense beside the dongle\n"
     "  last-output        print the last output report the dongle received\n"
     "  config             print the dongle's applied configuration\n"
     "Commands (the tray):\n"
@@ -62,29 +41,6 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-bool Console::padCommand(const std::string& line) {
-  std::istringstream words(line);
-  std::string command;
-  words >> command;
-  std::uint8_t bytes[9];
-  for (std::uint8_t& byte : bytes) {
-    std::string word;
-    char* end = nullptr;
-    long value = words >> word ? std::strtol(word.c_str(), &end, 0) : -1;
-    if (end == nullptr || *end != '\0' || value < 0 || value > 255) {
-      printLine("pad needs nine numbers 0..255: LX LY RX RY L2 R2 B7 B8 B9");
-      return false;
-    }
-    byte = static_cast<std::uint8_t>(value);
-  }
-  world_.setController([&bytes](sim::ControllerState& c) {
-    std::memcpy(c.sticks, bytes, 4);
-    std::memcpy(c.triggers, bytes + 4, 2);
-    std::memcpy(c.buttons, bytes + 6, 3);
-  });
-  return true;
-}
-
 void Console::printLine(const std::string& line) {
   std::lock_guard<std::mutex> lock(outMutex_);
   out_ << line << std::endl;
@@ -92,7 +48,7 @@ void Console::printLine(const std::string& line) {
 
 void Console::printHelp() {
   std::lock_guard<std::mutex> lock(outMutex_);
-  out_ << kHelp << moreHelp_ << std::flush;
+  out_ << sim::WorldCommands::help() << kHelp << moreHelp_ << std::flush;
 }
 
 bool Console::runMoreCommands(const std::string& line) {
@@ -170,37 +126,20 @@ bool Console::execute(const std::string& line) {
   int number = 0;
   bool hasNumber = static_cast<bool>(words >> number);
 
+  switch (worldCommands_.execute(line)) {
+    case sim::WorldCommands::Outcome::Done:
+      return true;
+    case sim::WorldCommands::Outcome::Refused:
+      return false;
+    case sim::WorldCommands::Outcome::NotMine:
+      break;
+  }
   if (command == "help") {
     printHelp();
-  } else if (command == "plug") {
-    world_.plugDongle(hasNumber ? number : 1);
-  } else if (command == "unplug") {
-    world_.unplugDongle();
-  } else if (command == "on" || command == "off") {
-    bool on = command == "on";
-    world_.setController([on](sim::ControllerState& c) { c.on = on; });
-  } else if (command == "battery" && hasNumber && number >= 0 && number <= 15) {
-    world_.setController(
-        [number](sim::ControllerState& c) { c.batteryLevel = static_cast<std::uint8_t>(number); });
-  } else if (command == "discharging" || command == "charging" || command == "full") {
-    std::uint8_t state = command == "discharging" ? 0 : command == "charging" ? 1 : 2;
-    world_.setController([state](sim::ControllerState& c) { c.powerState = state; });
-  } else if (command == "signal" && hasNumber && number >= -128 && number <= 127) {
-    world_.setController(
-        [number](sim::ControllerState& c) { c.signalDbm = static_cast<std::int8_t>(number); });
-  } else if (command == "pad") {
-    return padCommand(line);
-  } else if (command == "press") {
-    return pressCommand();
-  } else if (command == "board" || command == "rig" || command == "marker" || command == "fault") {
+  } else if (command == "rig" || command == "marker") {
     std::istringstream arguments(line);
     arguments >> command;
-    if (command == "board") return boardCommand(arguments);
-    if (command == "rig") return rigCommand(arguments);
-    if (command == "fault") return faultCommand(arguments);
-    return markerCommand(arguments);
-  } else if (command == "dualsense") {
-    world_.plugDualSense();
+    return command == "rig" ? rigCommand(arguments) : markerCommand(arguments);
   } else if (command == "last-output") {
     auto outputs = world_.dongle().outputReports();
     printLine("[output] " + (outputs.empty() ? std::string("none") : hex(outputs.back())));

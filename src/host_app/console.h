@@ -17,6 +17,7 @@
 #include "sim/sim_desktop_shell.h"
 #include "sim/sim_file_system.h"
 #include "sim/world.h"
+#include "sim/world_commands.h"
 
 namespace tw::host {
 
@@ -24,7 +25,13 @@ class Console {
  public:
   Console(std::ostream& out, sim::World& world, QueueMessageLoop& loop, sim::SimDesktop& desktop,
           sim::SimDesktopShell& shell, sim::SimFileSystem& files)
-      : out_(out), world_(world), loop_(loop), desktop_(desktop), shell_(shell), files_(files) {}
+      : out_(out),
+        world_(world),
+        loop_(loop),
+        desktop_(desktop),
+        shell_(shell),
+        files_(files),
+        worldCommands_(world, [this](const std::string& line) { printLine(line); }) {}
 
   // Prints tray changes, balloons, menus and message boxes as they happen.
   void attach(sim::RecordingTray& tray);
@@ -43,15 +50,9 @@ class Console {
  private:
   void printTrayEvent(const sim::TrayEvent& event);
   void post(std::uint32_t message, WParam wParam, LParam lParam);
-  // Boards in update mode and the bench tool (board_commands.cpp).
-  bool pressCommand();
-  // Sets the controller's sticks, triggers and button bytes (the input report's bytes 0..9).
-  bool padCommand(const std::string& line);
-  bool boardCommand(std::istringstream& words);
+  // The bench tool (bench_tool_commands.cpp).
   bool rigCommand(std::istringstream& words);
   bool markerCommand(std::istringstream& words);
-  // Faults on demand in the dongle's device calls (fault_commands.cpp).
-  bool faultCommand(std::istringstream& words);
 
   std::ostream& out_;
   std::mutex outMutex_;
@@ -66,6 +67,7 @@ class Console {
   bool runMoreCommands(const std::string& line);
   std::vector<std::function<bool(const std::string&)>> moreCommands_;
   std::string moreHelp_;
+  sim::WorldCommands worldCommands_;
 };
 
 }  // namespace tw::host
