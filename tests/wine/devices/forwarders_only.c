@@ -1,0 +1,1 @@
+/* A stand-in DLL is its module-definition file alone: every export forwards. */

@@ -1,0 +1,102 @@
+#include "hid_connection.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "device_pipes.h"
+#include "device_world.h"
+
+namespace tw::devices {
+namespace {
+
+// How long one turn waits for an input report before it looks at the program's writes again.
+constexpr std::uint32_t kInputWaitMs = 10;
+constexpr DWORD kTurnMs = 10;
+constexpr std::size_t kLargestReport = 1024;
+
+struct Transfer {
+  OVERLAPPED record{};
+  std::uint8_t buffer[kLargestReport];
+  bool pending = false;
+  Transfer() { record.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+  ~Transfer() { CloseHandle(record.hEvent); }
+  bool done() { return pending && WaitForSingleObject(record.hEvent, 0) == WAIT_OBJECT_0; }
+};
+
+// Starts an overlapped call; false when the pipe is broken.
+bool start(BOOL started, Transfer& transfer) {
+  if (!started && GetLastError() != ERROR_IO_PENDING) return false;
+  transfer.pending = true;
+  return true;
+}
+
+void serveHid(const std::string& worldPath, HANDLE pipe) {
+  std::unique_ptr<HidDevice> device = world().hid().open(worldPath, HidAccess::ReadWrite, true);
+  HidCaps caps;
+  if (!device || !device->getCaps(caps)) return;
+  Transfer output, input;
+  for (;;) {
+    if (!output.pending &&
+        !start(ReadFile(pipe, output.buffer, sizeof output.buffer, nullptr, &output.record),
+               output))
+      return;
+    if (output.done()) {
+      output.pending = false;
+      DWORD bytes = 0;
+      if (!GetOverlappedResult(pipe, &output.record, &bytes, FALSE)) return;  // program closed it
+      if (bytes != caps.outputReportByteLength)
+        complain("WriteFile", "an output report of " + std::to_string(bytes) +
+                                  " bytes; the device's is " +
+                                  std::to_string(caps.outputReportByteLength));
+      else
+        device->writeOutput(output.buffer, bytes, 0);
+    }
+    if (input.done()) {
+      input.pending = false;
+      DWORD bytes = 0;
+      if (!GetOverlappedResult(pipe, &input.record, &bytes, FALSE)) return;
+    }
+    if (input.pending) {
+      // The program is not reading: leave reports in the world's buffer, which keeps the newest
+      // as the HID driver's ring buffer does.
+      WaitForSingleObject(input.record.hEvent, kTurnMs);
+      continue;
+    }
+    InputReadResult read =
+        device->readInput(input.buffer, caps.inputReportByteLength, kInputWaitMs, 0);
+    if (read.outcome == InputReadResult::Outcome::Failed && !world().hid().isPlugged(worldPath))
+      return;  // unplugged: closing our end fails the program's pending and later calls
+    if (read.outcome != InputReadResult::Outcome::Completed) continue;
+    if (!start(
+            WriteFile(pipe, input.buffer, static_cast<DWORD>(read.bytes), nullptr, &input.record),
+            input))
+      return;
+  }
+}
+
+void holdUsb(HANDLE pipe) {
+  Transfer nothing;
+  if (!start(ReadFile(pipe, nothing.buffer, sizeof nothing.buffer, nullptr, &nothing.record),
+             nothing))
+    return;
+  DWORD bytes = 0;
+  if (GetOverlappedResult(pipe, &nothing.record, &bytes, TRUE))
+    complain("WriteFile", "a WinUSB interface's file is written through WinUsb_WritePipe");
+}
+
+}  // namespace
+
+void serveHidInterface(const std::string& worldPath) {
+  keepListening(
+      worldPath, [worldPath] { return world().hid().isPlugged(worldPath); },
+      [worldPath](HANDLE pipe) { serveHid(worldPath, pipe); });
+}
+
+void serveUsbInterface(const std::string& worldPath) {
+  keepListening(
+      worldPath, [] { return true; }, [](HANDLE pipe) { holdUsb(pipe); });
+}
+
+}  // namespace tw::devices
