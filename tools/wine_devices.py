@@ -66,7 +66,7 @@ def serve_control(server, world_port):
         threading.Thread(target=relay, args=(client, world_port), daemon=True).start()
 
 
-def run(program, args):
+def run(program, args, extra_env=None, **popen):
     """Starts the program with the devices; returns (Popen, control port, run folder)."""
     folder = tempfile.mkdtemp(prefix="tw-devices-")
     for name in os.listdir(DEVICES):
@@ -85,7 +85,8 @@ def run(program, args):
     env["WINEDLLOVERRIDES"] += ";" + ",".join(STANDINS) + "=n,b"
     env["TW_DEVICES_PORT"] = str(world_port)
     env["TW_DEVICES_PROGRAM"] = os.path.basename(program)
-    process = subprocess.Popen(["wine", target, *args], env=env, cwd=folder)
+    env.update(extra_env or {})
+    process = subprocess.Popen(["wine", target, *args], env=env, cwd=folder, **popen)
     return process, server.getsockname()[1], folder
 
 

@@ -16,7 +16,7 @@ add_library(tw_device_world SHARED ${deviceSources} ${simSources}
 target_include_directories(tw_device_world PRIVATE ${PROJECT_SOURCE_DIR}/src ${devices})
 target_compile_definitions(tw_device_world PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
   _WIN32_WINNT=0x0A00)
-target_link_libraries(tw_device_world PRIVATE ws2_32)
+target_link_libraries(tw_device_world PRIVATE ws2_32 shell32 user32)
 target_link_options(tw_device_world PRIVATE -static -static-libgcc -static-libstdc++)
 set_target_properties(tw_device_world PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${TW_DEVICES_DIR})
 

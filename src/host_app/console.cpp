@@ -12,13 +12,11 @@ namespace {
 // The world's own commands come first (sim/world_commands.cpp); these are the desk's and the
 // tray's.
 const char* const kHelp =
-    "Commands (the bench tool and the dongle's reports):\n"
+    "Commands (the bench tool):\n"
     "  rig on | off       the bench tool's window \"Tarnwick Pellmark Rig\"\n"
     "  marker SECONDS     the bench tool's hands-off marker, written SECONDS ago (negative: "
     "ahead)\n"
     "  marker off         remove the marker\n"
-    "  last-output        print the last output report the dongle received\n"
-    "  config             print the dongle's applied configuration\n"
     "Commands (the tray):\n"
     "  click              left-click the icon (opens the panel)\n"
     "  menu               right-click the icon (prints the menu)\n"
@@ -27,17 +25,6 @@ const char* const kHelp =
     "  answer yes|no      the answer to the next question box\n"
     "  quit               quit the app\n"
     "  help               this list\n";
-
-std::string hex(const std::vector<std::uint8_t>& bytes) {
-  std::string text;
-  char digits[4];
-  for (std::uint8_t byte : bytes) {
-    std::snprintf(digits, sizeof digits, "%02x ", byte);
-    text += digits;
-  }
-  if (!text.empty()) text.pop_back();
-  return text;
-}
 
 }  // namespace
 
@@ -140,12 +127,6 @@ bool Console::execute(const std::string& line) {
     std::istringstream arguments(line);
     arguments >> command;
     return command == "rig" ? rigCommand(arguments) : markerCommand(arguments);
-  } else if (command == "last-output") {
-    auto outputs = world_.dongle().outputReports();
-    printLine("[output] " + (outputs.empty() ? std::string("none") : hex(outputs.back())));
-  } else if (command == "config") {
-    auto config = world_.dongle().appliedConfig();
-    printLine("[config] " + hex(std::vector<std::uint8_t>(config.begin(), config.end())));
   } else if (command == "click") {
     post(WM_APP_TRAY, 0, msg::LBUTTONUP);
   } else if (command == "menu") {

@@ -1,6 +1,7 @@
 #include "sim/world_commands.h"
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,6 +24,8 @@ const char* const kHelp =
     "                     write-output; fault OP off or fault off ends them\n"
     "  dualsense          plug in a plain DualSense beside the dongle\n"
     "  keyboard           plug in a keyboard beside the dongle\n"
+    "  last-output        print the last output report the dongle received\n"
+    "  config             print the dongle's applied configuration\n"
     "Commands (boards in update mode):\n"
     "  board ours VERSION a board in update mode with Tarnwick firmware VERSION\n"
     "  board blank        a new board with nothing on it\n"
@@ -76,6 +79,17 @@ bool parseCount(const std::string& word, std::uint32_t& value) {
   return value > 0;
 }
 
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  char digits[4];
+  for (std::uint8_t byte : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x ", byte);
+    text += digits;
+  }
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
 }  // namespace
 
 const char* WorldCommands::help() {
@@ -118,6 +132,12 @@ WorldCommands::Outcome WorldCommands::execute(const std::string& line) {
     world_.plugDualSense();
   } else if (command == "keyboard") {
     world_.plugKeyboard();
+  } else if (command == "last-output") {
+    auto outputs = world_.dongle().outputReports();
+    print_("[output] " + (outputs.empty() ? std::string("none") : hex(outputs.back())));
+  } else if (command == "config") {
+    auto config = world_.dongle().appliedConfig();
+    print_("[config] " + hex(std::vector<std::uint8_t>(config.begin(), config.end())));
   } else {
     return Outcome::NotMine;
   }

@@ -131,3 +131,19 @@ void keepListening(const std::string& worldPath, StillPresent present, ServeConn
 }
 
 }  // namespace tw::devices
+
+namespace tw::devices {
+
+bool waitUntilClosed(const std::string& worldPath, DWORD ms) {
+  for (DWORD waited = 0;; waited += kPresenceCheckMs) {
+    {
+      std::lock_guard<std::mutex> lock(registryMutex);
+      auto found = listeners.find(worldPath);
+      if (found == listeners.end() || found->second->finished) return true;
+    }
+    if (waited >= ms) return false;
+    Sleep(kPresenceCheckMs);
+  }
+}
+
+}  // namespace tw::devices

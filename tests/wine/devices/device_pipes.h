@@ -32,4 +32,8 @@ using StillPresent = std::function<bool()>;
 // until the device leaves the bus.
 void keepListening(const std::string& worldPath, StillPresent present, ServeConnection serve);
 
+// Waits (up to `ms`) until the pipe of a device that has left the bus is gone, so an open from
+// now on fails.
+bool waitUntilClosed(const std::string& worldPath, DWORD ms);
+
 }  // namespace tw::devices

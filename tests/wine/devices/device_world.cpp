@@ -6,15 +6,32 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "platform/win32/win32_clock.h"
 #include "sim/world_commands.h"
+#include "tray_watch.h"
 
 namespace tw::devices {
 namespace {
+
+std::atomic<bool> vanishRequested{false};
+
+// How long the tray window takes to answer a message sent to it now, in milliseconds; -1 when
+// there is no window or it did not answer within two seconds.
+long uiAnswerMs() {
+  HWND window = FindWindowW(L"TarnwickBridgeTrayWnd", nullptr);
+  if (window == nullptr)
+    window = FindWindowExW(HWND_MESSAGE, nullptr, L"TarnwickBridgeTrayWnd", nullptr);
+  if (window == nullptr) return -1;
+  const ULONGLONG start = GetTickCount64();
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result)) return -1;
+  return static_cast<long>(GetTickCount64() - start);
+}
 
 bool computeActive() {
   const char* port = std::getenv("TW_DEVICES_PORT");
@@ -55,7 +72,16 @@ void serveControlClient(SOCKET client) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       std::string printed;
       std::string answer;
-      {
+      if (line == "tray") {
+        answer = "ok " + trayShown() + "\n";
+      } else if (line == "balloons") {
+        answer = "ok " + trayBalloons() + "\n";
+      } else if (line == "ui-answer-ms") {
+        answer = "ok " + std::to_string(uiAnswerMs()) + "\n";
+      } else if (line == "vanish") {
+        vanishAfterNextListing();
+        answer = "ok (the dongle leaves the bus after the next listing)\n";
+      } else {
         std::lock_guard<std::mutex> lock(commandMutex);
         sim::WorldCommands commands(world(), [&printed](const std::string& text) {
           if (!printed.empty()) printed += " / ";
@@ -109,6 +135,13 @@ void complain(const char* function, const std::string& fact) {
   std::fflush(stderr);
 }
 
+void vanishAfterNextListing() {
+  vanishRequested = true;
+}
+bool takeVanishRequest() {
+  return vanishRequested.exchange(false);
+}
+
 void startControl() {
   static std::once_flag once;
   std::call_once(once, [] { std::thread(controlLoop).detach(); });
@@ -118,6 +151,9 @@ void startControl() {
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   // The thread starts once the loader lets go; nothing else may be done here.
-  if (reason == DLL_PROCESS_ATTACH && tw::devices::active()) tw::devices::startControl();
+  if (reason == DLL_PROCESS_ATTACH && tw::devices::active()) {
+    tw::devices::watchTray();
+    tw::devices::startControl();
+  }
   return TRUE;
 }

@@ -17,6 +17,10 @@ sim::World& world();
 // The stand-in was called in a way Microsoft's documentation forbids: our adapter has a bug.
 // Printed on standard error with the word "CONTRACT", which the tests look for.
 void complain(const char* function, const std::string& fact);
+// Set by the control port's "vanish": the next listing of HID devices still names the dongle,
+// which leaves the bus before the program can open it.
+void vanishAfterNextListing();
+bool takeVanishRequest();
 // Starts the control port's thread (once).
 void startControl();
 

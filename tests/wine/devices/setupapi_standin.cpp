@@ -93,8 +93,13 @@ bool listWorld(const GUID& classGuid, InterfaceList& list) {
   if (IsEqualGUID(classGuid, kHidGuid)) {
     std::vector<std::string> paths;
     if (!w.hid().listInterfaces(paths)) return false;
+    const std::string vanishing = takeVanishRequest() ? w.donglePath() : std::string();
+    if (!vanishing.empty()) {
+      w.unplugDongle();
+      waitUntilClosed(vanishing, 1000);
+    }
     for (const std::string& path : paths) {
-      serveHidInterface(path);
+      if (path != vanishing) serveHidInterface(path);
       std::lock_guard<std::mutex> lock(tableMutex);
       list.paths.push_back(pipePathFor(path));
       list.nodes.push_back(newNode(path));

@@ -1,0 +1,195 @@
+"""The real Tarnwick.exe against the simulated dongle under Wine: the stand-in hid.dll and
+setupapi.dll of tools/wine_devices.py answer its SetupAPI enumeration and HidD_/HidP_ calls, and
+its own CreateFileW, ReadFile, WriteFile and CancelIoEx run on real kernel handles. What the
+tray shows is read inside the process (the world's "tray" and "balloons" commands); the panel's
+device API is reached over the program's own HTTP server. Any call the stand-ins find against
+Microsoft's documented contract prints a "CONTRACT" line, and every test fails on one.
+"""
+import base64
+import os
+import socket
+import subprocess
+import sys
+import threading
+import time
+import unittest
+import urllib.parse
+
+from harness import ROOT, Wine, WineTestCase, exe, wait_until
+from test_server import FIRST_PORT, KEY_PATTERN, LAST_PORT, exchange, get, listening
+
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import wine_devices  # noqa: E402
+
+CONNECTED = "Tarnwick Bridge — Connected"
+NO_CONTROLLER = "Tarnwick Bridge — No controller connected"
+
+
+class DevicesTestCase(WineTestCase):
+    """Starts a program with the devices for each test and talks to its world."""
+
+    program = "Tarnwick"
+
+    def setUp(self):
+        super().setUp()
+        busy = {p for p in range(FIRST_PORT, LAST_PORT + 1) if listening(p)}
+        # A first start opens the panel: the "browser" is a no-op here.
+        self.process, control, self.folder = wine_devices.run(
+            exe(self.program), [], {"BROWSER": "true"}, stderr=subprocess.PIPE)
+        self.errors = []
+        threading.Thread(target=self._collect_errors, daemon=True).start()
+        self.control = socket.create_connection(("127.0.0.1", control), timeout=30)
+        self.lines = self.control.makefile("rw", newline="\n")
+        self.port = wait_until(
+            lambda: next((p for p in range(FIRST_PORT, LAST_PORT + 1)
+                          if p not in busy and listening(p)), None), timeout=60)
+        self.assertIsNotNone(self.port, "the program's server never came up")
+        self.key = KEY_PATTERN.search(get(self.port, "/")[2]).group(1).decode()
+
+    def tearDown(self):
+        self.control.close()
+        super().tearDown()
+        self.process.wait(30)
+        contract = [line for line in self.errors if "CONTRACT" in line]
+        self.assertEqual(contract, [], "the stand-ins caught calls against the documentation")
+
+    def _collect_errors(self):
+        for line in self.process.stderr:
+            self.errors.append(line.decode(errors="replace"))
+
+    def world(self, line):
+        self.lines.write(line + "\n")
+        self.lines.flush()
+        answer = self.lines.readline().strip()
+        self.assertTrue(answer.startswith("ok"), f"{line}: {answer}")
+        return answer[3:]
+
+    def tray_shows(self, text, timeout=15):
+        shown = wait_until(lambda: (lambda t: t if text in t else None)(self.world("tray")),
+                           timeout=timeout)
+        self.assertIsNotNone(shown, f"the tray never showed {text!r}: {self.world('tray')}")
+        return shown
+
+    def api(self, method, path, fields=None):
+        host = f"Host: 127.0.0.1:{self.port}"
+        body = urllib.parse.urlencode(fields or {}).encode()
+        head = [f"{method} {path} HTTP/1.1", host, "X-TW-Key: " + self.key,
+                "Content-Type: application/x-www-form-urlencoded",
+                f"Content-Length: {len(body)}"]
+        status, _, answer = exchange(self.port, ("\r\n".join(head) + "\r\n\r\n").encode() + body)
+        return status, answer
+
+
+class TrayTest(DevicesTestCase):
+    def test_the_tray_follows_the_dongle_and_passes_over_other_devices(self):
+        steps = [
+            ([], "icon 1 | " + CONNECTED + " • battery good • signal strong"),
+            (["battery 1"], "battery extremely low"),
+            (["signal -70"], "signal good"),
+            ([], "LOW BATTERY WARNED ONCE"),
+            (["unplug"], NO_CONTROLLER),
+            (["plug 2"], CONNECTED),  # another device path
+            (["unplug", "dualsense", "keyboard"], NO_CONTROLLER),
+            (["plug"], CONNECTED),
+        ]
+        for commands, expected in steps:
+            for command in commands:
+                self.world(command)
+            if expected == "LOW BATTERY WARNED ONCE":
+                time.sleep(5)  # a few more polls with the battery still low: still one balloon
+                balloons = self.world("balloons").split(" / ")
+                self.assertEqual(
+                    [b for b in balloons if b.startswith("Controller battery")],
+                    ["Controller battery: Extremely low — plug it in when you get a chance."])
+            else:
+                self.tray_shows(expected)
+
+    def test_a_dongle_that_vanishes_between_listing_and_open_is_found_again(self):
+        self.tray_shows(CONNECTED)
+        self.world("vanish")
+        self.tray_shows(NO_CONTROLLER)
+        self.world("plug")
+        self.tray_shows(CONNECTED)
+
+
+class PanelTest(DevicesTestCase):
+    def feature(self, report):
+        status, body = self.api("GET", f"/api/feature?id={report}")
+        self.assertEqual(status, "HTTP/1.1 200 OK", body)
+        return base64.b64decode(body.split(b'"data":"')[1].split(b'"')[0])
+
+    def command(self, payload):
+        status, body = self.api("POST", "/api/feature",
+                                {"id": 246, "data": base64.b64encode(bytes(payload)).decode()})
+        self.assertEqual((status, body), ("HTTP/1.1 200 OK", b'{"ok":true}'))
+
+    def test_settings_and_output_reports_reach_the_dongle(self):
+        self.tray_shows(CONNECTED)
+        status, body = self.api("GET", "/api/dev")
+        self.assertIn(b'"found":true,"vid":1356', body)
+        self.assertIn(b'"version":"0.9.3"', body)
+        factory = self.feature(0xF7)
+        self.assertEqual(factory[0], 0xF7)
+        config = bytearray(factory[1:23])
+        config[5] = 40  # speaker volume
+        config[9] = 1  # the dongle's light
+        self.command([1] + list(config))
+        self.command([2])
+        self.assertEqual(self.feature(0xF7)[1:23], bytes(config))
+        self.assertEqual(self.world("config"), "[config] " + config.hex(" "))
+        # Restore defaults: every invalid byte takes its factory value.
+        self.command([1] + [0xFF] * 22)
+        self.command([2])
+        self.assertEqual(self.feature(0xF7), factory)
+
+        rumble = bytes([0x02, 0x03, 0x80, 0x40] + [0] * 44)
+        status, body = self.api("POST", "/api/output",
+                                {"id": 2, "data": base64.b64encode(rumble[1:4]).decode()})
+        self.assertEqual((status, body), ("HTTP/1.1 200 OK", b'{"ok":true}'))
+        self.assertEqual(self.world("last-output"), "[output] " + rumble.hex(" "))
+
+
+class InputStreamTest(DevicesTestCase):
+    def open_stream(self):
+        stream = socket.create_connection(("127.0.0.1", self.port), timeout=15)
+        stream.sendall(f"GET /api/input?k={self.key} HTTP/1.1\r\nHost: 127.0.0.1:{self.port}"
+                       "\r\n\r\n".encode())
+        return stream
+
+    def test_the_input_stream_keeps_up_with_250_reports_a_second(self):
+        self.tray_shows(CONNECTED)
+        stream = self.open_stream()
+        received = b""
+        start = None
+        while start is None or time.monotonic() - start < 10:
+            chunk = stream.recv(65536)
+            self.assertTrue(chunk, "the stream ended")
+            if start is None and b"data: " in chunk:
+                start, received = time.monotonic(), b""
+            received += chunk
+        stream.close()
+        reports = received.count(b"data: ")
+        print(f"input stream: {reports} reports in 10 s", file=sys.stderr)
+        self.assertGreaterEqual(reports, 0.99 * 250 * 10)
+
+    def test_unplugging_with_a_read_pending_ends_the_stream_without_holding_up_the_window(self):
+        self.tray_shows(CONNECTED)
+        stream = self.open_stream()
+        first = b""
+        while b"data: " not in first:
+            chunk = stream.recv(65536)
+            self.assertTrue(chunk, "the stream ended before its first report")
+            first += chunk
+        self.world("unplug")
+        slowest = max(int(self.world("ui-answer-ms")) for _ in range(15) if not time.sleep(0.2))
+        self.assertTrue(0 <= slowest < 500, f"the tray window took {slowest} ms to answer")
+        stream.settimeout(10)
+        while stream.recv(65536):
+            pass  # the stream ends once the read fails
+        self.tray_shows(NO_CONTROLLER)
+        self.world("plug")
+        self.tray_shows(CONNECTED)
+
+
+if __name__ == "__main__":
+    unittest.main()
