@@ -50,6 +50,10 @@ class DevicesTestCase(WineTestCase):
         self.control.close()
         super().tearDown()
         self.process.wait(30)
+        # The program's error output, kept for a look after a failure.
+        with open(os.path.join(ROOT, "build", "wine-devices-%s.log" % self.id().split(".")[-1]),
+                  "w") as log:
+            log.writelines(self.errors)
         contract = [line for line in self.errors if "CONTRACT" in line]
         self.assertEqual(contract, [], "the stand-ins caught calls against the documentation")
 
@@ -146,7 +150,10 @@ class PanelTest(DevicesTestCase):
         status, body = self.api("POST", "/api/output",
                                 {"id": 2, "data": base64.b64encode(rumble[1:4]).decode()})
         self.assertEqual((status, body), ("HTTP/1.1 200 OK", b'{"ok":true}'))
-        self.assertEqual(self.world("last-output"), "[output] " + rumble.hex(" "))
+        # The write is done once the device took it; the world may record it a moment later.
+        expected = "[output] " + rumble.hex(" ")
+        self.assertTrue(wait_until(lambda: self.world("last-output") == expected, timeout=5),
+                        self.world("last-output"))
 
 
 class InputStreamTest(DevicesTestCase):
@@ -174,6 +181,8 @@ class InputStreamTest(DevicesTestCase):
 
     def test_unplugging_with_a_read_pending_ends_the_stream_without_holding_up_the_window(self):
         self.tray_shows(CONNECTED)
+        time.sleep(3)  # past the first polls and the start-up's own handles
+        handles_before = int(self.world("handles"))
         stream = self.open_stream()
         first = b""
         while b"data: " not in first:
@@ -189,6 +198,10 @@ class InputStreamTest(DevicesTestCase):
         self.tray_shows(NO_CONTROLLER)
         self.world("plug")
         self.tray_shows(CONNECTED)
+        time.sleep(3)
+        # The stream's device, event and thread are all let go (a little slack for the poll's
+        # handle that may be open at the moment of counting).
+        self.assertLessEqual(int(self.world("handles")), handles_before + 2)
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "device_world.h"
 #include "platform/win32/utf16.h"
@@ -16,13 +17,13 @@ constexpr char kPipePrefix[] = "\\\\.\\pipe\\tw-";
 constexpr wchar_t kPipeNamePrefix[] = L"\\tw-";  // how FileNameInfo names our pipes
 // How often a waiting listener looks whether its device is still there.
 constexpr DWORD kPresenceCheckMs = 20;
+constexpr std::size_t kSpareInstances = 4;
 
 struct Listener {
   std::string worldPath;
   StillPresent present;
   ServeConnection serve;
-  HANDLE first = INVALID_HANDLE_VALUE;  // made before keepListening returns
-  bool finished = false;                // guarded by the registry's mutex
+  bool finished = false;  // guarded by the registry's mutex
 };
 
 std::mutex registryMutex;
@@ -37,49 +38,70 @@ HANDLE makeInstance(const std::string& worldPath) {
                           PIPE_UNLIMITED_INSTANCES, 64, 64, 0, nullptr);
 }
 
-// Waits for a client on `instance`; false when the device left first.
-bool awaitClient(HANDLE instance, const StillPresent& present) {
+// One instance of the pipe waiting for the program's next open.
+struct Waiting {
+  HANDLE instance = INVALID_HANDLE_VALUE;
   OVERLAPPED record{};
-  record.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  bool connected = ConnectNamedPipe(instance, &record) != FALSE;
-  if (!connected) {
-    DWORD error = GetLastError();
-    if (error == ERROR_PIPE_CONNECTED) {
-      connected = true;
-    } else if (error == ERROR_IO_PENDING) {
-      while (!connected) {
-        if (WaitForSingleObject(record.hEvent, kPresenceCheckMs) == WAIT_OBJECT_0) {
-          DWORD ignored = 0;
-          connected = GetOverlappedResult(instance, &record, &ignored, FALSE) != FALSE;
-          if (!connected) break;
-        } else if (!present()) {
-          CancelIoEx(instance, &record);
-          DWORD ignored = 0;
-          GetOverlappedResult(instance, &record, &ignored, TRUE);
-          break;
-        }
-      }
-    }
+  bool connected = false;
+};
+
+bool startWaiting(const std::string& worldPath, Waiting& waiting) {
+  waiting.instance = makeInstance(worldPath);
+  if (waiting.instance == INVALID_HANDLE_VALUE) return false;
+  waiting.record = OVERLAPPED{};
+  waiting.record.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  waiting.connected = false;
+  if (ConnectNamedPipe(waiting.instance, &waiting.record)) {
+    waiting.connected = true;
+  } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
+    waiting.connected = true;
+  } else if (GetLastError() != ERROR_IO_PENDING) {
+    return false;
   }
-  CloseHandle(record.hEvent);
-  return connected;
+  if (waiting.connected) SetEvent(waiting.record.hEvent);
+  return true;
 }
 
-void listen(std::shared_ptr<Listener> listener) {
-  HANDLE instance = listener->first;
-  while (instance != INVALID_HANDLE_VALUE && awaitClient(instance, listener->present)) {
-    // The next instance is made before this one is served, so a second open never finds none.
-    HANDLE next = makeInstance(listener->worldPath);
-    std::thread([serve = listener->serve, instance] {
-      serve(instance);
-      DisconnectNamedPipe(instance);
+void stopWaiting(Waiting& waiting) {
+  if (!waiting.connected) {
+    CancelIoEx(waiting.instance, &waiting.record);
+    DWORD ignored = 0;
+    GetOverlappedResult(waiting.instance, &waiting.record, &ignored, TRUE);
+  }
+  CloseHandle(waiting.record.hEvent);
+  CloseHandle(waiting.instance);
+}
+
+void listen(std::shared_ptr<Listener> listener, std::vector<Waiting> waiting) {
+  bool ok = true;
+  while (ok && listener->present()) {
+    std::vector<HANDLE> events;
+    for (Waiting& one : waiting) events.push_back(one.record.hEvent);
+    DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE,
+                                        kPresenceCheckMs);
+    if (woke >= WAIT_OBJECT_0 + events.size()) continue;
+    Waiting& done = waiting[woke - WAIT_OBJECT_0];
+    DWORD ignored = 0;
+    const bool connected =
+        done.connected || GetOverlappedResult(done.instance, &done.record, &ignored, FALSE);
+    HANDLE instance = done.instance;
+    CloseHandle(done.record.hEvent);
+    if (connected) {
+      std::thread([serve = listener->serve, instance] {
+        serve(instance);
+        DisconnectNamedPipe(instance);
+        CloseHandle(instance);
+      }).detach();
+    } else {
       CloseHandle(instance);
-    }).detach();
-    instance = next;
+    }
+    ok = startWaiting(listener->worldPath, done);
   }
   // The device has gone: the pipe name disappears with the last instance, so an open from now on
   // fails as an open of a removed device does.
-  if (instance != INVALID_HANDLE_VALUE) CloseHandle(instance);
+  for (Waiting& one : waiting) {
+    if (one.instance != INVALID_HANDLE_VALUE) stopWaiting(one);
+  }
   std::lock_guard<std::mutex> lock(registryMutex);
   listener->finished = true;
 }
@@ -121,13 +143,18 @@ void keepListening(const std::string& worldPath, StillPresent present, ServeConn
   listener->worldPath = worldPath;
   listener->present = std::move(present);
   listener->serve = std::move(serve);
-  listener->first = makeInstance(worldPath);
-  if (listener->first == INVALID_HANDLE_VALUE) {
-    complain("CreateNamedPipeW", "no pipe for " + worldPath);
-    return;
+  // Several instances wait at once: the program opens a device from several threads (the tray's
+  // poll, the panel's requests, an input stream), and an open that found every instance taken
+  // would fail as no open of a real device does. They wait before the enumeration returns.
+  std::vector<Waiting> waiting(kSpareInstances);
+  for (Waiting& one : waiting) {
+    if (!startWaiting(worldPath, one)) {
+      complain("CreateNamedPipeW", "no pipe for " + worldPath);
+      return;
+    }
   }
   listeners[worldPath] = listener;
-  std::thread(listen, listener).detach();
+  std::thread(listen, listener, std::move(waiting)).detach();
 }
 
 }  // namespace tw::devices

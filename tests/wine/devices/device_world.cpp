@@ -78,6 +78,10 @@ void serveControlClient(SOCKET client) {
         answer = "ok " + trayBalloons() + "\n";
       } else if (line == "ui-answer-ms") {
         answer = "ok " + std::to_string(uiAnswerMs()) + "\n";
+      } else if (line == "handles") {
+        DWORD count = 0;
+        GetProcessHandleCount(GetCurrentProcess(), &count);
+        answer = "ok " + std::to_string(count) + "\n";
       } else if (line == "vanish") {
         vanishAfterNextListing();
         answer = "ok (the dongle leaves the bus after the next listing)\n";

@@ -8,8 +8,9 @@
 // - HidP_GetCaps: HIDP_STATUS_INVALID_PREPARSED_DATA for a pointer that is not preparsed data.
 // - HidP_GetValueCaps / HidP_GetButtonCaps: *Length holds the array's capacity on entry and the
 //   count on return; HIDP_STATUS_INVALID_REPORT_TYPE for a wrong type.
-// - HidD_GetFeature / HidD_SetFeature: byte 0 of the buffer is the report ID; the buffer is at
-//   least FeatureReportByteLength long. A removed device fails with
+// - HidD_GetFeature / HidD_SetFeature: byte 0 of the buffer is the report ID, nonzero in a
+//   collection that uses report IDs (the world's devices all do); the buffer is at least
+//   FeatureReportByteLength long. A removed device fails with
 //   ERROR_DEVICE_NOT_CONNECTED.
 #include <windows.h>
 
@@ -166,6 +167,12 @@ __declspec(dllexport) NTSTATUS WINAPI
 __declspec(dllexport) BOOLEAN WINAPI HidD_GetFeature(HANDLE handle, PVOID buffer, ULONG length) {
   auto device = deviceOf(handle, "HidD_GetFeature");
   if (!device) return FALSE;
+  if (length == 0 || static_cast<const std::uint8_t*>(buffer)[0] == 0) {
+    complain("HidD_GetFeature",
+             "byte 0 must hold the report ID, and these devices number their reports");
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   tw::HidCaps caps;
   if (device->getCaps(caps) && length < caps.featureReportByteLength) {
     complain("HidD_GetFeature", "a buffer of " + std::to_string(length) +
@@ -184,6 +191,12 @@ __declspec(dllexport) BOOLEAN WINAPI HidD_GetFeature(HANDLE handle, PVOID buffer
 __declspec(dllexport) BOOLEAN WINAPI HidD_SetFeature(HANDLE handle, PVOID buffer, ULONG length) {
   auto device = deviceOf(handle, "HidD_SetFeature");
   if (!device) return FALSE;
+  if (length == 0 || static_cast<const std::uint8_t*>(buffer)[0] == 0) {
+    complain("HidD_SetFeature",
+             "byte 0 must hold the report ID, and these devices number their reports");
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   tw::HidCaps caps;
   if (device->getCaps(caps) && length < caps.featureReportByteLength) {
     complain("HidD_SetFeature", "a buffer of " + std::to_string(length) +
