@@ -159,4 +159,13 @@ std::uint32_t writeUf2(NorFlash& flash, const std::vector<std::uint8_t>& uf2) {
   return written;
 }
 
+std::vector<std::uint8_t> makeReleaseUf2(const std::string& version) {
+  constexpr std::uint32_t kReleaseBlocks = 5068;  // the built-in image's size
+  FirmwareRecipe recipe;
+  recipe.version = version;
+  recipe.size = kReleaseBlocks * 256;
+  recipe.seed = 7;
+  return makeUf2(makeFirmwareImage(recipe));
+}
+
 }  // namespace tw::sim

@@ -30,6 +30,10 @@ std::vector<std::uint8_t> makeUf2(const std::vector<std::uint8_t>& image,
                                   std::uint32_t base = kFlashBase,
                                   std::uint32_t family = kFamilyRp2350ArmSecure);
 
+// The build the simulated update host publishes as `version`: as large as the built-in image,
+// declaring our program, so a board it is installed on starts as the dongle on that version.
+std::vector<std::uint8_t> makeReleaseUf2(const std::string& version);
+
 // Erases the sectors the image covers and programs it.
 void writeImage(NorFlash& flash, const std::vector<std::uint8_t>& image,
                 std::uint32_t base = kFlashBase);

@@ -8,7 +8,6 @@ namespace tw::sim {
 namespace {
 
 constexpr char kListPath[] = "/firmware/manifest.json";
-constexpr std::uint32_t kStandInBlocks = 5068;
 constexpr std::uint32_t kSlowChunk = 16384;
 constexpr std::uint32_t kSlowPauseMs = 50;
 
@@ -36,11 +35,7 @@ SimReleases::SimReleases(SimUpdateHost& host, Clock& clock, std::string hostName
 }
 
 std::vector<std::uint8_t> SimReleases::standInFirmware(const std::string& version) {
-  FirmwareRecipe recipe;
-  recipe.version = version;
-  recipe.size = kStandInBlocks * 256;
-  recipe.seed = 7;
-  return makeUf2(makeFirmwareImage(recipe));
+  return makeReleaseUf2(version);
 }
 
 void SimReleases::publish(const std::string& version, std::vector<std::uint8_t> file,

@@ -29,13 +29,15 @@ class DevicesTestCase(WineTestCase):
     """Starts a program with the devices for each test and talks to its world."""
 
     program = "Tarnwick"
+    update_host = False
 
     def setUp(self):
         super().setUp()
         busy = {p for p in range(FIRST_PORT, LAST_PORT + 1) if listening(p)}
         # A first start opens the panel: the "browser" is a no-op here.
-        self.process, control, self.folder = wine_devices.run(
-            exe(self.program), [], {"BROWSER": "true"}, stderr=subprocess.PIPE)
+        self.session = wine_devices.run(exe(self.program), [], {"BROWSER": "true"},
+                                        update_host=self.update_host, stderr=subprocess.PIPE)
+        self.process, control = self.session.process, self.session.port
         self.errors = []
         threading.Thread(target=self._collect_errors, daemon=True).start()
         self.control = socket.create_connection(("127.0.0.1", control), timeout=30)
@@ -50,6 +52,7 @@ class DevicesTestCase(WineTestCase):
         self.control.close()
         super().tearDown()
         self.process.wait(30)
+        self.session.close()
         # The program's error output, kept for a look after a failure.
         with open(os.path.join(ROOT, "build", "wine-devices-%s.log" % self.id().split(".")[-1]),
                   "w") as log:

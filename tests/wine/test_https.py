@@ -33,10 +33,10 @@ def make_authority(folder, name):
             "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=folder)
 
 
-def make_server_certificate(folder, authority):
+def make_server_certificate(folder, authority, names=("localhost",)):
     extensions = os.path.join(folder, "server.ext")
     with open(extensions, "w") as f:
-        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n"
+        f.write("subjectAltName=" + ",".join("DNS:" + name for name in names) + ",IP:127.0.0.1\n"
                 "extendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n")
     prefix = authority + "-server"
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout",

@@ -10,8 +10,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/win32/win32_clock.h"
+#include "sim/firmware_builder.h"
 #include "sim/world_commands.h"
 #include "tray_watch.h"
 
@@ -31,6 +33,17 @@ long uiAnswerMs() {
   DWORD_PTR result = 0;
   if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result)) return -1;
   return static_cast<long>(GetTickCount64() - start);
+}
+
+std::string hexText(const std::vector<std::uint8_t>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (std::uint8_t byte : bytes) {
+    text += digits[byte >> 4];
+    text += digits[byte & 15];
+  }
+  return text;
 }
 
 bool computeActive() {
@@ -78,6 +91,9 @@ void serveControlClient(SOCKET client) {
         answer = "ok " + trayBalloons() + "\n";
       } else if (line == "ui-answer-ms") {
         answer = "ok " + std::to_string(uiAnswerMs()) + "\n";
+      } else if (line.rfind("release-uf2 ", 0) == 0) {
+        // The build the update host publishes, from the same recipe as the Linux app's.
+        answer = "ok " + hexText(sim::makeReleaseUf2(line.substr(12))) + "\n";
       } else if (line == "handles") {
         DWORD count = 0;
         GetProcessHandleCount(GetCurrentProcess(), &count);
@@ -93,7 +109,11 @@ void serveControlClient(SOCKET client) {
         });
         answer = runCommand(commands.execute(line), line, printed) + "\n";
       }
-      send(client, answer.data(), static_cast<int>(answer.size()), 0);
+      for (std::size_t sent = 0; sent < answer.size();) {
+        int wrote = send(client, answer.data() + sent, static_cast<int>(answer.size() - sent), 0);
+        if (wrote <= 0) break;
+        sent += static_cast<std::size_t>(wrote);
+      }
     }
   }
   closesocket(client);
