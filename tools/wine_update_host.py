@@ -11,13 +11,12 @@ import json
 import os
 import shutil
 import ssl
-import subprocess
 import tempfile
 import threading
 
 from harness import ROOT
 from test_firmware_fetch import DEV_KEY, sign
-from test_https import TRUST_DIR, TRUST_NAME, make_authority, make_server_certificate
+from test_https import forget_authority, make_authority, make_server_certificate, trust_authority
 
 NAME = "updates.tarnwick.example"  # the update host of the test builds
 HOSTS = "/etc/hosts"
@@ -49,9 +48,7 @@ class UpdateHost:
         self.lock = threading.Lock()
         make_authority(self.folder, "host")
         certificate, key = make_server_certificate(self.folder, "host", (NAME, "localhost"))
-        shutil.copy(os.path.join(self.folder, "host-ca.crt"), os.path.join(TRUST_DIR, TRUST_NAME))
-        subprocess.run(["update-ca-certificates"], check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        trust_authority(self.folder, "host")
         with open(HOSTS) as hosts:
             self.added_hosts_line = HOSTS_LINE not in hosts.read()
         if self.added_hosts_line:
@@ -102,12 +99,7 @@ class UpdateHost:
 
     def close(self):
         self.offline()
-        try:
-            os.remove(os.path.join(TRUST_DIR, TRUST_NAME))
-        except FileNotFoundError:
-            pass
-        subprocess.run(["update-ca-certificates"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        forget_authority()
         if self.added_hosts_line:
             with open(HOSTS) as hosts:
                 kept = [line for line in hosts if line != HOSTS_LINE]

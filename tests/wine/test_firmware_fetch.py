@@ -18,7 +18,7 @@ import threading
 import unittest
 
 from harness import PREFIX, ROOT, Wine, exe
-from test_https import TRUST_DIR, TRUST_NAME, make_authority, make_server_certificate
+from test_https import forget_authority, make_authority, make_server_certificate, trust_authority
 
 DEV_KEY = os.path.join(ROOT, "tests", "keys", "development_release_key.TEST-ONLY.pem")
 SIZE = 5068 * 512  # as large as the stand-in firmware
@@ -94,9 +94,7 @@ class FirmwareFetchTest(unittest.TestCase):
         cls.folder = tempfile.mkdtemp(prefix="tw-fetch-")
         make_authority(cls.folder, "trusted")
         cls.pair = make_server_certificate(cls.folder, "trusted")
-        shutil.copy(os.path.join(cls.folder, "trusted-ca.crt"), os.path.join(TRUST_DIR, TRUST_NAME))
-        subprocess.run(["update-ca-certificates"], check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        trust_authority(cls.folder, "trusted")
         cls.other_key = os.path.join(cls.folder, "other.pem")
         subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out",
                         cls.other_key], check=True)
@@ -106,12 +104,7 @@ class FirmwareFetchTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        try:
-            os.remove(os.path.join(TRUST_DIR, TRUST_NAME))
-        except FileNotFoundError:
-            pass
-        subprocess.run(["update-ca-certificates"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        forget_authority()
         shutil.rmtree(cls.folder, ignore_errors=True)
 
     def setUp(self):

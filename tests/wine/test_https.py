@@ -47,6 +47,22 @@ def make_server_certificate(folder, authority, names=("localhost",)):
     return os.path.join(folder, prefix + ".crt"), os.path.join(folder, prefix + ".key")
 
 
+def trust_authority(folder, authority):
+    """Adds the authority's certificate to the system's trust store, which Wine's crypt32 reads."""
+    shutil.copy(os.path.join(folder, authority + "-ca.crt"), os.path.join(TRUST_DIR, TRUST_NAME))
+    subprocess.run(["update-ca-certificates"], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
+def forget_authority():
+    try:
+        os.remove(os.path.join(TRUST_DIR, TRUST_NAME))
+    except FileNotFoundError:
+        pass
+    subprocess.run(["update-ca-certificates"], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     seen = []
 
@@ -120,18 +136,11 @@ class HttpsAdapterTest(unittest.TestCase):
         make_authority(cls.folder, "stranger")
         cls.trusted = make_server_certificate(cls.folder, "trusted")
         cls.untrusted = make_server_certificate(cls.folder, "stranger")
-        shutil.copy(os.path.join(cls.folder, "trusted-ca.crt"), os.path.join(TRUST_DIR, TRUST_NAME))
-        subprocess.run(["update-ca-certificates"], check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        trust_authority(cls.folder, "trusted")
 
     @classmethod
     def tearDownClass(cls):
-        try:
-            os.remove(os.path.join(TRUST_DIR, TRUST_NAME))
-        except FileNotFoundError:
-            pass
-        subprocess.run(["update-ca-certificates"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        forget_authority()
         shutil.rmtree(cls.folder, ignore_errors=True)
 
     def setUp(self):

@@ -69,6 +69,27 @@ std::unique_ptr<HidDevice> deviceOf(HANDLE handle, const char* function) {
   return device;
 }
 
+// The device for a feature report call whose buffer keeps the documented rules.
+std::unique_ptr<HidDevice> featureDevice(HANDLE handle, const void* buffer, ULONG length,
+                                         const char* function) {
+  auto device = deviceOf(handle, function);
+  if (!device) return nullptr;
+  if (length == 0 || static_cast<const std::uint8_t*>(buffer)[0] == 0) {
+    complain(function, "byte 0 must hold the report ID, and these devices number their reports");
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  HidCaps caps;
+  if (device->getCaps(caps) && length < caps.featureReportByteLength) {
+    complain(function, "a buffer of " + std::to_string(length) +
+                           " bytes; the feature report needs " +
+                           std::to_string(caps.featureReportByteLength));
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return device;
+}
+
 }  // namespace
 }  // namespace tw::devices
 
@@ -165,22 +186,8 @@ __declspec(dllexport) NTSTATUS WINAPI
 }
 
 __declspec(dllexport) BOOLEAN WINAPI HidD_GetFeature(HANDLE handle, PVOID buffer, ULONG length) {
-  auto device = deviceOf(handle, "HidD_GetFeature");
+  auto device = featureDevice(handle, buffer, length, "HidD_GetFeature");
   if (!device) return FALSE;
-  if (length == 0 || static_cast<const std::uint8_t*>(buffer)[0] == 0) {
-    complain("HidD_GetFeature",
-             "byte 0 must hold the report ID, and these devices number their reports");
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  tw::HidCaps caps;
-  if (device->getCaps(caps) && length < caps.featureReportByteLength) {
-    complain("HidD_GetFeature", "a buffer of " + std::to_string(length) +
-                                    " bytes; the feature report needs " +
-                                    std::to_string(caps.featureReportByteLength));
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   if (!device->getFeature(static_cast<std::uint8_t*>(buffer), length)) {
     SetLastError(ERROR_GEN_FAILURE);  // the device stalled the request
     return FALSE;
@@ -189,22 +196,8 @@ __declspec(dllexport) BOOLEAN WINAPI HidD_GetFeature(HANDLE handle, PVOID buffer
 }
 
 __declspec(dllexport) BOOLEAN WINAPI HidD_SetFeature(HANDLE handle, PVOID buffer, ULONG length) {
-  auto device = deviceOf(handle, "HidD_SetFeature");
+  auto device = featureDevice(handle, buffer, length, "HidD_SetFeature");
   if (!device) return FALSE;
-  if (length == 0 || static_cast<const std::uint8_t*>(buffer)[0] == 0) {
-    complain("HidD_SetFeature",
-             "byte 0 must hold the report ID, and these devices number their reports");
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  tw::HidCaps caps;
-  if (device->getCaps(caps) && length < caps.featureReportByteLength) {
-    complain("HidD_SetFeature", "a buffer of " + std::to_string(length) +
-                                    " bytes; the feature report needs " +
-                                    std::to_string(caps.featureReportByteLength));
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   if (!device->setFeature(static_cast<const std::uint8_t*>(buffer), length)) {
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
