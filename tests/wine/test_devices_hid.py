@@ -23,6 +23,8 @@ import wine_devices  # noqa: E402
 
 CONNECTED = "Tarnwick Bridge — Connected"
 NO_CONTROLLER = "Tarnwick Bridge — No controller connected"
+# A log-on start hides the icon from the third poll without a dongle on.
+NO_DONGLE = (NO_CONTROLLER, "hidden")
 
 
 class DevicesTestCase(WineTestCase):
@@ -34,8 +36,8 @@ class DevicesTestCase(WineTestCase):
     def setUp(self):
         super().setUp()
         busy = {p for p in range(FIRST_PORT, LAST_PORT + 1) if listening(p)}
-        # A first start opens the panel: the "browser" is a no-op here.
-        self.session = wine_devices.run(exe(self.program), [], {"BROWSER": "true"},
+        # Started as at log-on: an interactive start would open the panel in a real browser.
+        self.session = wine_devices.run(exe(self.program), ["--startup"], {},
                                         update_host=self.update_host, stderr=subprocess.PIPE)
         self.process, control = self.session.process, self.session.port
         self.errors = []
@@ -54,8 +56,8 @@ class DevicesTestCase(WineTestCase):
         self.process.wait(30)
         self.session.close()
         # The program's error output, kept for a look after a failure.
-        with open(os.path.join(ROOT, "build", "wine-devices-%s.log" % self.id().split(".")[-1]),
-                  "w") as log:
+        with open(os.path.join(ROOT, "build", "wine-devices.log"), "a") as log:
+            log.write(f"==== {self.id()}\n")
             log.writelines(self.errors)
         contract = [line for line in self.errors if "CONTRACT" in line]
         self.assertEqual(contract, [], "the stand-ins caught calls against the documentation")
@@ -71,10 +73,13 @@ class DevicesTestCase(WineTestCase):
         self.assertTrue(answer.startswith("ok"), f"{line}: {answer}")
         return answer[3:]
 
-    def tray_shows(self, text, timeout=15):
-        shown = wait_until(lambda: (lambda t: t if text in t else None)(self.world("tray")),
-                           timeout=timeout)
-        self.assertIsNotNone(shown, f"the tray never showed {text!r}: {self.world('tray')}")
+    def tray_shows(self, texts, timeout=15):
+        """Waits until the tray shows one of `texts` (a text or a tuple of them)."""
+        texts = (texts,) if isinstance(texts, str) else texts
+        shown = wait_until(
+            lambda: (lambda t: t if any(text in t for text in texts) else None)(self.world("tray")),
+            timeout=timeout)
+        self.assertIsNotNone(shown, f"the tray never showed {texts!r}: {self.world('tray')}")
         return shown
 
     def api(self, method, path, fields=None):
@@ -94,9 +99,9 @@ class TrayTest(DevicesTestCase):
             (["battery 1"], "battery extremely low"),
             (["signal -70"], "signal good"),
             ([], "LOW BATTERY WARNED ONCE"),
-            (["unplug"], NO_CONTROLLER),
+            (["unplug"], NO_DONGLE),
             (["plug 2"], CONNECTED),  # another device path
-            (["unplug", "dualsense", "keyboard"], NO_CONTROLLER),
+            (["unplug", "dualsense", "keyboard"], NO_DONGLE),
             (["plug"], CONNECTED),
         ]
         for commands, expected in steps:
@@ -114,7 +119,7 @@ class TrayTest(DevicesTestCase):
     def test_a_dongle_that_vanishes_between_listing_and_open_is_found_again(self):
         self.tray_shows(CONNECTED)
         self.world("vanish")
-        self.tray_shows(NO_CONTROLLER)
+        self.tray_shows(NO_DONGLE)
         self.world("plug")
         self.tray_shows(CONNECTED)
 
@@ -198,7 +203,7 @@ class InputStreamTest(DevicesTestCase):
         stream.settimeout(10)
         while stream.recv(65536):
             pass  # the stream ends once the read fails
-        self.tray_shows(NO_CONTROLLER)
+        self.tray_shows(NO_DONGLE)
         self.world("plug")
         self.tray_shows(CONNECTED)
         time.sleep(3)

@@ -21,12 +21,13 @@ class UpdateCheckTest(DevicesTestCase):
         super().setUpClass()
 
     def firmware_state(self):
-        return self.api("GET", "/api/fw")[1].decode()
+        status, body = self.api("GET", "/api/fw")
+        return body.decode() if status == "HTTP/1.1 200 OK" else f"{status} {body!r}"
 
     def test_a_published_release_is_offered_and_announced(self):
         self.tray_shows(CONNECTED)
         self.world("publish 1.5.0")
-        self.assertEqual(self.api("POST", "/api/fw/check")[0], "HTTP/1.1 200 OK")
+        self.assertEqual(self.api("POST", "/api/fw/check"), ("HTTP/1.1 200 OK", b'{"ok":true}'))
         self.assertTrue(wait_until(lambda: '"1.5.0"' in self.firmware_state(), timeout=60),
                         self.firmware_state())
         self.assertTrue(wait_until(lambda: "Firmware update ready" in self.world("balloons"),

@@ -1,5 +1,6 @@
 #include "device_pipes.h"
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,14 +17,20 @@ constexpr char kWorldPrefix[] = "\\\\?\\";
 constexpr char kPipePrefix[] = "\\\\.\\pipe\\tw-";
 constexpr wchar_t kPipeNamePrefix[] = L"\\tw-";  // how FileNameInfo names our pipes
 // How often a waiting listener looks whether its device is still there.
-constexpr DWORD kPresenceCheckMs = 20;
+// A waiting listener looks whether its device is still there when the world changes through the
+// control port, and otherwise this often (the program's own commands can take a device away).
+constexpr DWORD kPresenceCheckMs = 250;
+// How often waitUntilClosed looks.
+constexpr DWORD kClosedCheckMs = 5;
 constexpr std::size_t kSpareInstances = 4;
 
 struct Listener {
   std::string worldPath;
   StillPresent present;
   ServeConnection serve;
+  HANDLE worldChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   bool finished = false;  // guarded by the registry's mutex
+  ~Listener() { CloseHandle(worldChanged); }
 };
 
 std::mutex registryMutex;
@@ -51,12 +58,22 @@ bool startWaiting(const std::string& worldPath, Waiting& waiting) {
   waiting.record = OVERLAPPED{};
   waiting.record.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   waiting.connected = false;
-  if (ConnectNamedPipe(waiting.instance, &waiting.record)) {
-    waiting.connected = true;
-  } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
-    waiting.connected = true;
-  } else if (GetLastError() != ERROR_IO_PENDING) {
-    return false;
+  for (;;) {
+    if (ConnectNamedPipe(waiting.instance, &waiting.record)) {
+      waiting.connected = true;
+    } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
+      waiting.connected = true;
+    } else if (GetLastError() == ERROR_NO_DATA) {
+      // The program opened and closed it before we waited (a poll's quick look): wait again.
+      DisconnectNamedPipe(waiting.instance);
+      continue;
+    } else if (GetLastError() != ERROR_IO_PENDING) {
+      CloseHandle(waiting.record.hEvent);
+      CloseHandle(waiting.instance);
+      waiting.instance = INVALID_HANDLE_VALUE;
+      return false;
+    }
+    break;
   }
   if (waiting.connected) SetEvent(waiting.record.hEvent);
   return true;
@@ -77,9 +94,10 @@ void listen(std::shared_ptr<Listener> listener, std::vector<Waiting> waiting) {
   while (ok && listener->present()) {
     std::vector<HANDLE> events;
     for (Waiting& one : waiting) events.push_back(one.record.hEvent);
+    events.push_back(listener->worldChanged);
     DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(events.size()), events.data(), FALSE,
                                         kPresenceCheckMs);
-    if (woke >= WAIT_OBJECT_0 + events.size()) continue;
+    if (woke >= WAIT_OBJECT_0 + waiting.size()) continue;  // a time to look at the device
     Waiting& done = waiting[woke - WAIT_OBJECT_0];
     DWORD ignored = 0;
     const bool connected =
@@ -96,7 +114,9 @@ void listen(std::shared_ptr<Listener> listener, std::vector<Waiting> waiting) {
       CloseHandle(instance);
     }
     ok = startWaiting(listener->worldPath, done);
+    if (!ok) complain("CreateNamedPipeW", "no new instance for " + listener->worldPath);
   }
+  std::fprintf(stderr, "[devices] %s left the bus\n", listener->worldPath.c_str());
   // The device has gone: the pipe name disappears with the last instance, so an open from now on
   // fails as an open of a removed device does.
   for (Waiting& one : waiting) {
@@ -161,15 +181,21 @@ void keepListening(const std::string& worldPath, StillPresent present, ServeConn
 
 namespace tw::devices {
 
+void notifyWorldChanged() {
+  std::lock_guard<std::mutex> lock(registryMutex);
+  for (auto& entry : listeners) SetEvent(entry.second->worldChanged);
+}
+
 bool waitUntilClosed(const std::string& worldPath, DWORD ms) {
-  for (DWORD waited = 0;; waited += kPresenceCheckMs) {
+  notifyWorldChanged();
+  for (DWORD waited = 0;; waited += kClosedCheckMs) {
     {
       std::lock_guard<std::mutex> lock(registryMutex);
       auto found = listeners.find(worldPath);
       if (found == listeners.end() || found->second->finished) return true;
     }
     if (waited >= ms) return false;
-    Sleep(kPresenceCheckMs);
+    Sleep(kClosedCheckMs);
   }
 }
 

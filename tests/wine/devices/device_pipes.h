@@ -32,6 +32,9 @@ using StillPresent = std::function<bool()>;
 // until the device leaves the bus.
 void keepListening(const std::string& worldPath, StillPresent present, ServeConnection serve);
 
+// Makes every listener look at once whether its device is still there.
+void notifyWorldChanged();
+
 // Waits (up to `ms`) until the pipe of a device that has left the bus is gone, so an open from
 // now on fails.
 bool waitUntilClosed(const std::string& worldPath, DWORD ms);

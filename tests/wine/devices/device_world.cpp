@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "device_pipes.h"
 #include "platform/win32/win32_clock.h"
 #include "sim/firmware_builder.h"
 #include "sim/world_commands.h"
@@ -108,6 +109,7 @@ void serveControlClient(SOCKET client) {
           for (char c : text) printed += c == '\n' ? ' ' : c;
         });
         answer = runCommand(commands.execute(line), line, printed) + "\n";
+        notifyWorldChanged();
       }
       for (std::size_t sent = 0; sent < answer.size();) {
         int wrote = send(client, answer.data() + sent, static_cast<int>(answer.size() - sent), 0);

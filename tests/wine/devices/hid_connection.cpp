@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "device_pipes.h"
@@ -13,7 +14,8 @@ namespace {
 
 // How long one turn waits for an input report before it looks at the program's writes again.
 constexpr std::uint32_t kInputWaitMs = 10;
-constexpr DWORD kTurnMs = 10;
+// How often a connection whose program reads nothing looks whether the device is still there.
+constexpr DWORD kIdleCheckMs = 250;
 constexpr std::size_t kLargestReport = 1024;
 
 struct Transfer {
@@ -35,7 +37,10 @@ bool start(BOOL started, Transfer& transfer) {
 void serveHid(const std::string& worldPath, HANDLE pipe) {
   std::unique_ptr<HidDevice> device = world().hid().open(worldPath, HidAccess::ReadWrite, true);
   HidCaps caps;
-  if (!device || !device->getCaps(caps)) return;
+  if (!device || !device->getCaps(caps)) {
+    std::fprintf(stderr, "[devices] an open of %s found the device gone\n", worldPath.c_str());
+    return;
+  }
   Transfer output, input;
   for (;;) {
     if (!output.pending &&
@@ -60,8 +65,11 @@ void serveHid(const std::string& worldPath, HANDLE pipe) {
     }
     if (input.pending) {
       // The program is not reading: leave reports in the world's buffer, which keeps the newest
-      // as the HID driver's ring buffer does.
-      WaitForSingleObject(input.record.hEvent, kTurnMs);
+      // as the HID driver's ring buffer does, and sleep until it reads or writes.
+      HANDLE events[] = {output.record.hEvent, input.record.hEvent};
+      if (WaitForMultipleObjects(2, events, FALSE, kIdleCheckMs) == WAIT_TIMEOUT &&
+          !world().hid().isPlugged(worldPath))
+        return;
       continue;
     }
     InputReadResult read =
