@@ -66,8 +66,9 @@ def serve_control(server, world_port):
         threading.Thread(target=relay, args=(client, world_port), daemon=True).start()
 
 
-def run(program, args):
-    """Starts the program with the devices; returns (Popen, control port, run folder)."""
+def run(program, args, **popen):
+    """Starts the program with the devices; returns (Popen, control port, run folder). `popen`
+    goes to subprocess.Popen (a test takes the program's output with stdout=PIPE, ...)."""
     folder = tempfile.mkdtemp(prefix="tw-devices-")
     for name in os.listdir(DEVICES):
         if name.endswith(".dll"):
@@ -85,7 +86,7 @@ def run(program, args):
     env["WINEDLLOVERRIDES"] += ";" + ",".join(STANDINS) + "=n,b"
     env["TW_DEVICES_PORT"] = str(world_port)
     env["TW_DEVICES_PROGRAM"] = os.path.basename(program)
-    process = subprocess.Popen(["wine", target, *args], env=env, cwd=folder)
+    process = subprocess.Popen(["wine", target, *args], env=env, cwd=folder, **popen)
     return process, server.getsockname()[1], folder
 
 
