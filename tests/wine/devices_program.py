@@ -1,0 +1,133 @@
+"""A program of ours running under Wine with the simulated devices (tools/wine_devices.py): its
+world's control port, its panel's API, and what it printed, with the stand-ins' "CONTRACT"
+complaints picked out."""
+import json
+import os
+import re
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+from harness import PREFIX, ROOT, exe, wait_until
+
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import wine_devices  # noqa: E402
+
+FIRST_PORT = 17832
+LAST_PORT = 17843
+
+
+def ours_listening(port):
+    """True when a program of this run's Wine prefix listens on 127.0.0.1:port. Other checkouts
+    run their own Wine tests on the same ports at the same time; Wine's sockets belong to the
+    prefix's wineserver, which tells whose a port is."""
+    found = subprocess.run(["ss", "-ltnpH", f"sport = :{port}"], capture_output=True, text=True)
+    for pid in re.findall(r"pid=(\d+)", found.stdout):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as environ:
+                if b"WINEPREFIX=" + PREFIX.encode() + b"\0" in environ.read():
+                    return True
+        except OSError:
+            continue
+    return False
+
+
+class DevicesProgram:
+    """Starts `name` with the devices; close() ends it."""
+
+    def __init__(self, name="TarnwickNewer"):
+        self.process, control, self.folder = wine_devices.run(
+            exe(name), [], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+            errors="replace")
+        self.lines = []
+        self._lock = threading.Lock()
+        for stream in (self.process.stdout, self.process.stderr):
+            threading.Thread(target=self._collect, args=(stream,), daemon=True).start()
+        self.control = socket.create_connection(("127.0.0.1", control), timeout=60)
+        self.control_lines = self.control.makefile("rw", newline="\n")
+        ports = range(FIRST_PORT, LAST_PORT + 1)
+        self.port = wait_until(lambda: next((p for p in ports if ours_listening(p)), None),
+                               timeout=90)
+        if self.port is None:
+            self.close()
+            raise AssertionError("the program never served its panel:\n" + self.output())
+        self.key = self._key()
+
+    def _collect(self, stream):
+        for line in stream:
+            with self._lock:
+                self.lines.append(line.rstrip("\n"))
+
+    def output(self):
+        with self._lock:
+            return "\n".join(self.lines)
+
+    def contract_breaches(self):
+        with self._lock:
+            return [line for line in self.lines if "CONTRACT" in line]
+
+    def world(self, command):
+        """One world command; returns its answer line ("ok ..." or "error ...")."""
+        self.control_lines.write(command + "\n")
+        self.control_lines.flush()
+        return self.control_lines.readline().rstrip("\n")
+
+    def _exchange(self, method, target, body=b""):
+        head = [f"{method} {target} HTTP/1.1", f"Host: 127.0.0.1:{self.port}",
+                "Connection: close"]
+        if getattr(self, "key", None):
+            head.append("X-TW-Key: " + self.key)
+        if method == "POST":
+            head += ["Content-Type: application/x-www-form-urlencoded",
+                     f"Content-Length: {len(body)}"]
+        with socket.create_connection(("127.0.0.1", self.port), timeout=30) as s:
+            s.sendall(("\r\n".join(head) + "\r\n\r\n").encode() + body)
+            answer = b""
+            while chunk := s.recv(65536):
+                answer += chunk
+        status, _, rest = answer.partition(b"\r\n")
+        return int(status.split()[1]), rest.partition(b"\r\n\r\n")[2]
+
+    def _key(self):
+        _, page = self._exchange("GET", "/")
+        marker = b'const TW_KEY = "'
+        start = page.index(marker) + len(marker)
+        return page[start:page.index(b'"', start)].decode()
+
+    def fw(self):
+        """The firmware API's state document."""
+        status, body = self._exchange("GET", "/api/fw")
+        assert status == 200, (status, body)
+        return json.loads(body)
+
+    def start(self, action, confirm=False):
+        """Starts a firmware action; returns (HTTP status, answer)."""
+        body = f"action={action}" + ("&confirm=1" if confirm else "")
+        status, answer = self._exchange("POST", "/api/fw/start", body.encode())
+        return status, json.loads(answer or b"{}")
+
+    def wait_fw(self, predicate, timeout=90):
+        """Polls the state document until `predicate` holds; returns it, or the last one seen."""
+        seen = {}
+
+        def check():
+            seen["doc"] = self.fw()
+            return predicate(seen["doc"])
+
+        wait_until(check, timeout=timeout, interval=0.3)
+        return seen.get("doc")
+
+    def close(self):
+        try:
+            self.control.close()
+        except OSError:
+            pass
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        time.sleep(0.2)
