@@ -39,11 +39,11 @@ HANDLE makeInstance(const std::string& worldPath) {
 
 // Waits for a client on `instance`; false when the device left first.
 bool awaitClient(HANDLE instance, const StillPresent& present) {
-  OVERLAPPED record{};
-  record.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  bool connected = ConnectNamedPipe(instance, &record) != FALSE;
-  if (!connected) {
-    DWORD error = GetLastError();
+  for (;;) {
+    OVERLAPPED record{};
+    record.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    bool connected = ConnectNamedPipe(instance, &record) != FALSE;
+    DWORD error = connected ? ERROR_SUCCESS : GetLastError();
     if (error == ERROR_PIPE_CONNECTED) {
       connected = true;
     } else if (error == ERROR_IO_PENDING) {
@@ -51,18 +51,28 @@ bool awaitClient(HANDLE instance, const StillPresent& present) {
         if (WaitForSingleObject(record.hEvent, kPresenceCheckMs) == WAIT_OBJECT_0) {
           DWORD ignored = 0;
           connected = GetOverlappedResult(instance, &record, &ignored, FALSE) != FALSE;
-          if (!connected) break;
+          if (!connected) {
+            error = GetLastError();
+            break;
+          }
         } else if (!present()) {
           CancelIoEx(instance, &record);
           DWORD ignored = 0;
           GetOverlappedResult(instance, &record, &ignored, TRUE);
+          error = ERROR_OPERATION_ABORTED;
           break;
         }
       }
     }
+    CloseHandle(record.hEvent);
+    // A client that opened and closed before we looked (the program's open of a device it then
+    // let go at once) leaves the instance to be reset, not the device gone.
+    if (!connected && error == ERROR_NO_DATA) {
+      DisconnectNamedPipe(instance);
+      continue;
+    }
+    return connected;
   }
-  CloseHandle(record.hEvent);
-  return connected;
 }
 
 void listen(std::shared_ptr<Listener> listener) {

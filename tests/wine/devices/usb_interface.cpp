@@ -31,6 +31,9 @@ constexpr StatusPair kStatuses[] = {
 // completion routine sometimes does: the program must wait on the record, not assume.
 constexpr std::uint32_t kLateEvery = 4;
 constexpr DWORD kLateMs = 15;
+// A transfer on a pipe without a time-out waits for the world in slices of this length, so that
+// an abort is noticed and other requests still get their turn, as on a real pipe.
+constexpr std::uint32_t kSliceMs = 50;
 
 std::mutex tableMutex;
 std::map<void*, std::shared_ptr<UsbInterface>> table;
@@ -134,11 +137,23 @@ void UsbInterface::runTransfer(const std::shared_ptr<Transfer>& transfer) {
   // The world's bytes go to a buffer of ours first: an aborted read must not write into the
   // program's buffer after it was told the transfer ended.
   std::vector<std::uint8_t> bytes(transfer->in ? transfer->length : 0);
+  bool unbounded;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    unbounded = timeouts_[transfer->pipeId] == 0;
+  }
   std::uint32_t moved = 0, error = 0;
-  bool ok = transfer->in ? device_->readPipe(transfer->pipeId, bytes.data(), transfer->length,
-                                             moved, kWaitForever, error)
-                         : device_->writePipe(transfer->pipeId, transfer->outgoing.data(),
-                                              transfer->length, moved, kWaitForever, error);
+  bool ok = false;
+  for (;;) {
+    const std::uint32_t waitMs = unbounded ? kSliceMs : kWaitForever;
+    ok = transfer->in ? device_->readPipe(transfer->pipeId, bytes.data(), transfer->length, moved,
+                                          waitMs, error)
+                      : device_->writePipe(transfer->pipeId, transfer->outgoing.data(),
+                                           transfer->length, moved, waitMs, error);
+    if (ok || !unbounded || error != ERROR_SEM_TIMEOUT || moved != 0) break;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (transfer->completed || freed_) return;  // aborted while the device had nothing
+  }
   bool late;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -166,6 +181,11 @@ void UsbInterface::complete(Transfer& transfer, std::uint32_t error, std::uint32
   record->Internal = statusForError(error);
   // The record may be freed the moment its event is set: nothing touches it after this.
   SetEvent(record->hEvent);
+}
+
+void UsbInterface::noteTimeout(std::uint8_t pipeId, std::uint32_t timeoutMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  timeouts_[pipeId] = timeoutMs;
 }
 
 bool UsbInterface::recordPending(OVERLAPPED* record) {

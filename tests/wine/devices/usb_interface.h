@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -44,6 +45,9 @@ class UsbInterface : public std::enable_shared_from_this<UsbInterface> {
   // the bytes; the record completes once, with the world's answer, an abort or a removal.
   void queueTransfer(std::uint8_t pipeId, bool in, std::uint8_t* buffer, std::uint32_t length,
                      OVERLAPPED* record);
+  // PIPE_TRANSFER_TIMEOUT as the program last set it (0: none), which decides how the worker
+  // waits for the world.
+  void noteTimeout(std::uint8_t pipeId, std::uint32_t timeoutMs);
   // Whether a transfer on `record` is still pending; whether `record` ever carried one here.
   bool recordPending(OVERLAPPED* record);
   bool recordKnown(OVERLAPPED* record);
@@ -81,6 +85,7 @@ class UsbInterface : public std::enable_shared_from_this<UsbInterface> {
   std::deque<std::function<void()>> jobs_;
   std::vector<std::shared_ptr<Transfer>> pending_;
   std::set<OVERLAPPED*> records_;
+  std::map<std::uint8_t, std::uint32_t> timeouts_;
   bool freed_ = false;
   std::uint32_t completions_ = 0;
 };

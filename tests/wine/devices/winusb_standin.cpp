@@ -352,6 +352,7 @@ __declspec(dllexport) BOOL WINAPI
   usb->runNow([&](tw::UsbDevice& device) {
     ok = device.setPipePolicy(pipeId, static_cast<tw::UsbPipePolicy>(policy), number, error);
   });
+  if (ok && policy == PIPE_TRANSFER_TIMEOUT) usb->noteTimeout(pipeId, number);
   return ok ? TRUE : failWith(error);
 }
 
