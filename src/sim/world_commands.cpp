@@ -222,7 +222,8 @@ bool WorldCommands::board(std::istringstream& words) {
            std::to_string(seen.sectorsErased) + " programmed " +
            std::to_string(seen.pagesProgrammed) + " read " + std::to_string(seen.pagesRead) +
            " resets " + std::to_string(seen.interfaceResets) + " reboots " +
-           std::to_string(seen.reboots) + " failed " + std::to_string(seen.failedCommands));
+           std::to_string(seen.reboots) + " failed " + std::to_string(seen.failedCommands) +
+           " drive " + std::to_string(seen.driveBytesWritten));
   } else {
     print_("unknown board kind: " + kind + " (" + kBoardUsage + ")");
     return false;

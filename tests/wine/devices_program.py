@@ -4,13 +4,15 @@ complaints picked out."""
 import json
 import os
 import re
+import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
-from harness import PREFIX, ROOT, exe, wait_until
+from harness import PREFIX, ROOT, Wine, exe, wait_until
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import wine_devices  # noqa: E402
@@ -34,13 +36,56 @@ def ours_listening(port):
     return False
 
 
-class DevicesProgram:
-    """Starts `name` with the devices; close() ends it."""
+WINE_DRIVES = r"HKLM\Software\Wine\Drives"
 
-    def __init__(self, name="TarnwickNewer"):
-        self.process, control, self.folder = wine_devices.run(
-            exe(name), [], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-            errors="replace")
+
+def reg(*args):
+    subprocess.run(["wine", "reg", *args], env=Wine.env(), capture_output=True, timeout=60)
+
+
+class BoardDrive:
+    """A folder made a removable Wine drive for the board's "RP2350" drive: the world inside the
+    program shows the drive there while the board has it (tests/wine/devices/drive_mirror.cpp)."""
+
+    def __init__(self, letter):
+        self.letter = letter
+        self.dir = tempfile.mkdtemp(prefix="tw-board-drive-")
+        # Made and removed by the world as the board's drive comes and goes. Wine's mount
+        # manager reads a drive's label when it starts, so the folder is there with its label
+        # then; it keeps the letter and the label while the folder is away, so the program sees
+        # the drive's files come and go, not the drive itself.
+        self.root = os.path.join(self.dir, "drive")
+        os.makedirs(self.root)
+        with open(os.path.join(self.root, ".windows-label"), "w") as label:
+            label.write("RP2350\n")
+        self.link = os.path.join(PREFIX, "dosdevices", letter)
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        os.symlink(self.root, self.link)
+        reg("add", WINE_DRIVES, "/v", letter, "/d", "floppy", "/f")
+        Wine.kill_all()  # the mount manager reads drive types when it starts
+        os.environ["TW_DEVICES_DRIVE_DIR"] = self.root
+
+    def close(self):
+        os.environ.pop("TW_DEVICES_DRIVE_DIR", None)
+        reg("delete", WINE_DRIVES, "/v", self.letter, "/f")
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class DevicesProgram:
+    """Starts `name` with the devices; close() ends it. With `drive` (a letter such as "r:"),
+    the board's drive is shown there."""
+
+    def __init__(self, name="TarnwickNewer", drive=None):
+        self.drive = BoardDrive(drive) if drive else None
+        try:
+            self.process, control, self.folder = wine_devices.run(
+                exe(name), [], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                errors="replace")
+        finally:
+            os.environ.pop("TW_DEVICES_DRIVE_DIR", None)
         self.lines = []
         self._lock = threading.Lock()
         for stream in (self.process.stdout, self.process.stderr):
@@ -131,3 +176,5 @@ class DevicesProgram:
             self.process.kill()
             self.process.wait()
         time.sleep(0.2)
+        if self.drive:
+            self.drive.close()

@@ -6,7 +6,7 @@ import os
 import unittest
 
 from devices_program import DevicesProgram
-from harness import BUILD, WineTestCase, exe
+from harness import BUILD, WineTestCase, exe, wait_until
 
 BUILT_IN = "0.9.3"
 
@@ -17,7 +17,11 @@ def counters(answer):
     return {words[i]: int(words[i + 1]) for i in range(0, len(words) - 1, 2)}
 
 
-class DevicesFirmwareTest(WineTestCase):
+class DevicesCase(WineTestCase):
+    """A program with the devices for each test, and the steps the tests share."""
+
+    drive = None  # a letter: the board's drive is shown there
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
@@ -27,7 +31,7 @@ class DevicesFirmwareTest(WineTestCase):
 
     def setUp(self):
         super().setUp()
-        self.program = DevicesProgram()
+        self.program = DevicesProgram(drive=self.drive)
 
     def tearDown(self):
         self.program.close()
@@ -56,6 +60,8 @@ class DevicesFirmwareTest(WineTestCase):
         self.program._exchange("POST", "/api/fw/cancel")
         return self.job_where(lambda j: not j["active"] and j["result"], 30)
 
+
+class DevicesFirmwareTest(DevicesCase):
     def test_each_kind_of_board_in_update_mode_is_read_and_advised(self):
         cases = [
             ("board ours 0.9.1", dict(ours=True, program="korrinlink", version="0.9.1"),
@@ -139,6 +145,34 @@ class DevicesFirmwareTest(WineTestCase):
         doc = self.program.wait_fw(lambda d: not d["boot"]["present"], 30)
         self.assertFalse(doc["boot"]["present"], doc["boot"])
         self.assertFalse(doc["running"]["present"], doc["running"])
+
+
+
+class DevicesDriveTest(DevicesCase):
+    """The board's "RP2350" drive shown as a Wine drive (tests/wine/devices/drive_mirror.cpp)."""
+
+    drive = "r:"
+
+    def test_a_board_without_its_interface_gets_the_image_through_its_drive(self):
+        # Wine's mount manager keeps a drive letter and its label until it stops, so the program
+        # never sees the drive go as the board restarts, and its job waits for that in vain: the
+        # test looks at what reached the board instead.
+        self.world("board drive-only")
+        doc = self.program.wait_fw(lambda d: d["boot"]["drive"], 30)
+        self.assertEqual((doc["boot"]["drive"], doc["boot"]["usb"]), ("R:", False), doc["boot"])
+        self.assertEqual(self.program.start("install", confirm=True)[0], 200)
+        self.job_where(lambda j: j["phase"] == "restart")
+        seen = {}
+
+        def restarted():
+            seen.update(counters(self.world("board counters")))
+            return seen["reboots"] == 1
+
+        self.assertTrue(wait_until(restarted, timeout=60, interval=0.5), seen)
+        self.assertEqual(seen["commands"], 0)  # nothing went over USB
+        self.assertGreater(seen["programmed"], 0)
+        self.assertEqual(seen["drive"] % 512, 0)
+        self.assertGreater(seen["drive"], 0)
 
 
 if __name__ == "__main__":

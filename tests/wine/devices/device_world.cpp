@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "drive_mirror.h"
 #include "platform/win32/win32_clock.h"
 #include "sim/world_commands.h"
 
@@ -84,6 +85,7 @@ void controlLoop() {
     return;
   }
   world();  // the dongle is plugged in before the first command can arrive
+  startDriveMirror();
   for (;;) {
     SOCKET client = accept(listener, nullptr, nullptr);
     if (client == INVALID_SOCKET) continue;
