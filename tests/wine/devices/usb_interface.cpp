@@ -87,12 +87,13 @@ void UsbInterface::work() {
   device_.reset();
 }
 
-void UsbInterface::runNow(const std::function<void(UsbDevice&)>& call) {
+bool UsbInterface::runNow(const std::function<void(UsbDevice&)>& call) {
   std::mutex doneMutex;
   std::condition_variable doneWake;
   bool done = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (freed_) return false;  // the worker may have ended: nobody would run it
     jobs_.push_back([&] {
       call(*device_);
       std::lock_guard<std::mutex> doneLock(doneMutex);
@@ -103,17 +104,19 @@ void UsbInterface::runNow(const std::function<void(UsbDevice&)>& call) {
   wake_.notify_all();
   std::unique_lock<std::mutex> lock(doneMutex);
   doneWake.wait(lock, [&] { return done; });
+  return true;
 }
 
 void UsbInterface::runLater(std::function<void(UsbDevice&)> call) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (freed_) return;
     jobs_.push_back([this, call = std::move(call)] { call(*device_); });
   }
   wake_.notify_all();
 }
 
-void UsbInterface::queueTransfer(std::uint8_t pipeId, bool in, std::uint8_t* buffer,
+bool UsbInterface::queueTransfer(std::uint8_t pipeId, bool in, std::uint8_t* buffer,
                                  std::uint32_t length, OVERLAPPED* record) {
   auto transfer =
       std::make_shared<Transfer>(Transfer{pipeId, in, buffer, length, record, {}, false});
@@ -122,11 +125,13 @@ void UsbInterface::queueTransfer(std::uint8_t pipeId, bool in, std::uint8_t* buf
   if (!in) transfer->outgoing.assign(buffer, buffer + length);
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (freed_) return false;
     pending_.push_back(transfer);
     records_.insert(record);
     jobs_.push_back([this, transfer] { runTransfer(transfer); });
   }
   wake_.notify_all();
+  return true;
 }
 
 void UsbInterface::runTransfer(const std::shared_ptr<Transfer>& transfer) {

@@ -36,14 +36,15 @@ class UsbInterface : public std::enable_shared_from_this<UsbInterface> {
 
   // Starts the worker; call once, right after making the object.
   void start();
-  // Runs `call` on the worker after everything queued before it, and waits for it.
-  void runNow(const std::function<void(UsbDevice&)>& call);
+  // Runs `call` on the worker after everything queued before it, and waits for it. False when
+  // the handle was freed meanwhile (the program freed it while using it on another thread).
+  bool runNow(const std::function<void(UsbDevice&)>& call);
   // The same without waiting.
   void runLater(std::function<void(UsbDevice&)> call);
 
   // Queues a bulk transfer on `record` (already marked pending by the caller). The worker moves
   // the bytes; the record completes once, with the world's answer, an abort or a removal.
-  void queueTransfer(std::uint8_t pipeId, bool in, std::uint8_t* buffer, std::uint32_t length,
+  bool queueTransfer(std::uint8_t pipeId, bool in, std::uint8_t* buffer, std::uint32_t length,
                      OVERLAPPED* record);
   // PIPE_TRANSFER_TIMEOUT as the program last set it (0: none), which decides how the worker
   // waits for the world.

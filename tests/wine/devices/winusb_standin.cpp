@@ -83,6 +83,12 @@ std::shared_ptr<UsbInterface> interfaceOf(WINUSB_INTERFACE_HANDLE handle, const 
   return usb;
 }
 
+// The program freed the handle on another thread while this call was using it.
+BOOL freedMeanwhile(const char* function) {
+  complain(function, "the handle was freed while the call was using it");
+  return failWith(ERROR_INVALID_HANDLE);
+}
+
 bool knownPipe(UsbInterface& usb, UCHAR pipeId, const char* function) {
   if (usb.hasPipe(pipeId)) return true;
   char id[8];
@@ -132,7 +138,10 @@ BOOL startTransfer(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, PUCHAR buffer, 
     OVERLAPPED own{};
     own.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     own.Internal = kStatusPending;
-    usb->queueTransfer(pipeId, in, buffer, length, &own);
+    if (!usb->queueTransfer(pipeId, in, buffer, length, &own)) {
+      CloseHandle(own.hEvent);
+      return freedMeanwhile(function);
+    }
     WaitForSingleObject(own.hEvent, INFINITE);
     CloseHandle(own.hEvent);
     *transferred = static_cast<ULONG>(own.InternalHigh);
@@ -150,7 +159,7 @@ BOOL startTransfer(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, PUCHAR buffer, 
   record->Internal = kStatusPending;
   record->InternalHigh = 0;
   ResetEvent(record->hEvent);  // as the I/O manager does when it starts a request
-  usb->queueTransfer(pipeId, in, buffer, length, record);
+  if (!usb->queueTransfer(pipeId, in, buffer, length, record)) return freedMeanwhile(function);
   return failWith(ERROR_IO_PENDING);
 }
 
@@ -170,7 +179,8 @@ BOOL endAndRun(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, const char* functio
   }
   bool ok = false;
   std::uint32_t error = 0;
-  usb->runNow([&](UsbDevice& device) { ok = (device.*call)(pipeId, error); });
+  if (!usb->runNow([&](UsbDevice& device) { ok = (device.*call)(pipeId, error); }))
+    return freedMeanwhile(function);
   return ok ? TRUE : failWith(error);
 }
 
@@ -230,9 +240,10 @@ __declspec(dllexport) BOOL WINAPI
   bool ok = false;
   std::uint32_t error = 0;
   tw::UsbInterfaceDescriptor got;
-  usb->runNow([&](tw::UsbDevice& device) {
-    ok = device.queryInterfaceSettings(alternateSetting, got, error);
-  });
+  if (!usb->runNow([&](tw::UsbDevice& device) {
+        ok = device.queryInterfaceSettings(alternateSetting, got, error);
+      }))
+    return freedMeanwhile("WinUsb_QueryInterfaceSettings");
   if (!ok) return failWith(error);
   *out = USB_INTERFACE_DESCRIPTOR{};
   out->bLength = sizeof *out;
@@ -265,9 +276,10 @@ __declspec(dllexport) BOOL WINAPI
   bool ok = false;
   std::uint32_t error = 0;
   tw::UsbPipeInfo got;
-  usb->runNow([&](tw::UsbDevice& device) {
-    ok = device.queryPipe(alternateSetting, pipeIndex, got, error);
-  });
+  if (!usb->runNow([&](tw::UsbDevice& device) {
+        ok = device.queryPipe(alternateSetting, pipeIndex, got, error);
+      }))
+    return freedMeanwhile("WinUsb_QueryPipe");
   if (!ok) return failWith(error);
   *out = WINUSB_PIPE_INFORMATION{};
   switch (got.type) {
@@ -312,9 +324,10 @@ __declspec(dllexport) BOOL WINAPI
   }
   bool ok = false;
   std::uint32_t got = 0, error = 0;
-  usb->runNow([&](tw::UsbDevice& device) {
-    ok = device.getPipePolicy(pipeId, static_cast<tw::UsbPipePolicy>(policy), got, error);
-  });
+  if (!usb->runNow([&](tw::UsbDevice& device) {
+        ok = device.getPipePolicy(pipeId, static_cast<tw::UsbPipePolicy>(policy), got, error);
+      }))
+    return freedMeanwhile(function);
   if (!ok) return failWith(error);
   if (size == sizeof(UCHAR))
     *static_cast<UCHAR*>(value) = got != 0 ? 1 : 0;
@@ -349,9 +362,10 @@ __declspec(dllexport) BOOL WINAPI
       size == sizeof(UCHAR) ? *static_cast<UCHAR*>(value) : *static_cast<ULONG*>(value);
   bool ok = false;
   std::uint32_t error = 0;
-  usb->runNow([&](tw::UsbDevice& device) {
-    ok = device.setPipePolicy(pipeId, static_cast<tw::UsbPipePolicy>(policy), number, error);
-  });
+  if (!usb->runNow([&](tw::UsbDevice& device) {
+        ok = device.setPipePolicy(pipeId, static_cast<tw::UsbPipePolicy>(policy), number, error);
+      }))
+    return freedMeanwhile(function);
   if (ok && policy == PIPE_TRANSFER_TIMEOUT) usb->noteTimeout(pipeId, number);
   return ok ? TRUE : failWith(error);
 }
@@ -417,8 +431,10 @@ __declspec(dllexport) BOOL WINAPI
   packet.length = setup.Length;
   bool ok = false;
   std::uint32_t moved = 0, error = 0;
-  usb->runNow(
-      [&](tw::UsbDevice& device) { ok = device.controlTransfer(packet, buffer, moved, error); });
+  if (!usb->runNow([&](tw::UsbDevice& device) {
+        ok = device.controlTransfer(packet, buffer, moved, error);
+      }))
+    return freedMeanwhile(function);
   if (transferred != nullptr) *transferred = ok ? moved : 0;
   if (record == nullptr) return ok ? TRUE : failWith(error);
   // Overlapped: answered already, so the record completes before the call returns.
