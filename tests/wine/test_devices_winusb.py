@@ -1,7 +1,8 @@
 """The stand-in winusb.dll keeps Microsoft's documented contract strictly: winusb_contract_probe.exe
 breaks it one way per call against the simulated board, and each mistake must be refused with its
 documented error and reported as a "CONTRACT" line, while the calls done right still work (an
-overlapped read that stays pending, is aborted, and lands as aborted)."""
+overlapped read that stays pending, is aborted, and lands as aborted; one the board's removal
+ends, after which new calls fail as a removed device's do)."""
 import os
 import socket
 import subprocess
@@ -20,6 +21,7 @@ ERROR_NO_MORE_ITEMS = 259
 ERROR_OPERATION_ABORTED = 995
 ERROR_IO_INCOMPLETE = 996
 ERROR_IO_PENDING = 997
+ERROR_DEVICE_NOT_CONNECTED = 1167
 
 # What each call must answer, and whether the stand-in must complain about it.
 EXPECTED = [
@@ -46,6 +48,13 @@ EXPECTED = [
     ("free", "ok", 0, None),
     ("use after free", "fail", ERROR_INVALID_HANDLE, "WinUsb_AbortPipe"),
     ("free twice", "fail", ERROR_INVALID_HANDLE, "WinUsb_Free"),
+    ("initialize again", "ok", 0, None),
+    ("read pending before removal", "fail", ERROR_IO_PENDING, None),
+    ("pending read ended by removal", "ok", 0, None),
+    ("result of the read", "fail", ERROR_DEVICE_NOT_CONNECTED, None),
+    ("read after removal", "fail", ERROR_DEVICE_NOT_CONNECTED, None),
+    ("control request after removal", "fail", ERROR_DEVICE_NOT_CONNECTED, None),
+    ("free after removal", "ok", 0, None),
 ]
 
 
@@ -57,12 +66,24 @@ class WinUsbContractTest(WineTestCase):
             self.skipTest("winusb_contract_probe.exe or the stand-ins are not built")
         process, port, _ = wine_devices.run(program, [], stdout=subprocess.PIPE,
                                             stderr=subprocess.STDOUT, text=True)
+        printed = []
         with socket.create_connection(("127.0.0.1", port), timeout=60) as control:
             lines = control.makefile("rw")
-            lines.write("board ours 0.9.1\n")
-            lines.flush()
-            self.assertTrue(lines.readline().startswith("ok"))
-            output, _ = process.communicate(timeout=120)
+
+            def world(command):
+                lines.write(command + "\n")
+                lines.flush()
+                self.assertTrue(lines.readline().startswith("ok"), command)
+
+            world("board ours 0.9.1")
+            # The probe says when its last read is pending; only then does the board go.
+            for line in process.stdout:
+                printed.append(line)
+                if line.startswith("read pending before removal:"):
+                    world("board gone")
+                    break
+            rest, _ = process.communicate(timeout=120)
+        output = "".join(printed) + rest
         self.assertIn("done", output.splitlines(), output)
 
         # Each call's line, with the complaints printed since the call before it.

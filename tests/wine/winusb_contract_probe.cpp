@@ -109,6 +109,21 @@ int wmain() {
   report("free", WinUsb_Free(usb));
   report("use after free", WinUsb_AbortPipe(usb, kIn));
   report("free twice", WinUsb_Free(usb));
+  CloseHandle(file);
+
+  // The board leaves the bus (the test unplugs it once it reads the pending line): the pending
+  // read ends, and new calls fail, as a removed device's do.
+  Sleep(200);
+  file = openBoard(path, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
+  report("initialize again", WinUsb_Initialize(file, &usb));
+  report("read pending before removal", WinUsb_ReadPipe(usb, kIn, buffer, 64, nullptr, &record));
+  report("pending read ended by removal",
+         WaitForSingleObject(record.hEvent, 20000) == WAIT_OBJECT_0);
+  report("result of the read", WinUsb_GetOverlappedResult(usb, &record, &bytes, FALSE));
+  report("read after removal", WinUsb_ReadPipe(usb, kIn, buffer, 64, nullptr, &record));
+  report("control request after removal",
+         WinUsb_ControlTransfer(usb, status, buffer, 2, &length, nullptr));
+  report("free after removal", WinUsb_Free(usb));
   CloseHandle(record.hEvent);
   CloseHandle(file);
   std::printf("done\n");

@@ -107,10 +107,13 @@ void holdUsb(const std::string& worldPath, HANDLE pipe) {
       return;  // the program closed its handle
     }
     if (!usbPresent(worldPath)) {
-      usbDeviceLeft(worldPath);
       CancelIoEx(pipe, &nothing.record);
       DWORD bytes = 0;
       GetOverlappedResult(pipe, &nothing.record, &bytes, TRUE);
+      // The handle breaks before the transfers end, so a call made as they land already
+      // meets a removed device.
+      DisconnectNamedPipe(pipe);
+      usbDeviceLeft(worldPath);
       return;
     }
   }

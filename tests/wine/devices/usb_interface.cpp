@@ -53,8 +53,8 @@ std::uint32_t errorForStatus(std::uint32_t status) {
   return ERROR_GEN_FAILURE;
 }
 
-UsbInterface::UsbInterface(std::string worldPath, std::unique_ptr<UsbDevice> device)
-    : worldPath_(std::move(worldPath)), device_(std::move(device)) {
+UsbInterface::UsbInterface(std::string worldPath, HANDLE file, std::unique_ptr<UsbDevice> device)
+    : worldPath_(std::move(worldPath)), file_(file), device_(std::move(device)) {
   std::uint32_t error = 0;
   device_->queryInterfaceSettings(0, descriptor_, error);
   UsbPipeInfo pipe;

@@ -27,9 +27,11 @@ inline constexpr std::uint32_t kStatusPending = 0x00000103;
 
 class UsbInterface : public std::enable_shared_from_this<UsbInterface> {
  public:
-  UsbInterface(std::string worldPath, std::unique_ptr<UsbDevice> device);
+  // `file` is the program's handle the interface was made from; it stays the program's.
+  UsbInterface(std::string worldPath, HANDLE file, std::unique_ptr<UsbDevice> device);
 
   const std::string& worldPath() const { return worldPath_; }
+  HANDLE file() const { return file_; }
   const UsbInterfaceDescriptor& descriptor() const { return descriptor_; }
   const std::vector<UsbPipeInfo>& pipes() const { return pipes_; }
   bool hasPipe(std::uint8_t pipeId) const;
@@ -77,6 +79,7 @@ class UsbInterface : public std::enable_shared_from_this<UsbInterface> {
                 const std::uint8_t* data);
 
   std::string worldPath_;
+  HANDLE file_;
   std::unique_ptr<UsbDevice> device_;  // the worker's alone once started
   UsbInterfaceDescriptor descriptor_;
   std::vector<UsbPipeInfo> pipes_;

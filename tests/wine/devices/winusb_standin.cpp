@@ -129,6 +129,8 @@ BOOL startTransfer(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, PUCHAR buffer, 
     complain(function, "no buffer for " + std::to_string(length) + " bytes");
     return failWith(ERROR_INVALID_PARAMETER);
   }
+  // A device that has left the bus takes no new transfers.
+  if (deviceGone(usb->file())) return failWith(ERROR_DEVICE_NOT_CONNECTED);
   if (record == nullptr) {
     // Synchronous: the same transfer on a record of ours, waited for here.
     if (transferred == nullptr) {
@@ -211,7 +213,7 @@ __declspec(dllexport) BOOL WINAPI WinUsb_Initialize(HANDLE file, PWINUSB_INTERFA
   std::uint32_t error = 0;
   std::unique_ptr<tw::UsbDevice> device = world().usb().open(path, step, error);
   if (!device) return failWith(error);
-  auto usb = std::make_shared<UsbInterface>(path, std::move(device));
+  auto usb = std::make_shared<UsbInterface>(path, file, std::move(device));
   usb->start();
   *out = addInterface(usb);
   return TRUE;
