@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/dongle_settings.h"
+
 namespace tw::sim {
 namespace {
 
@@ -32,6 +34,7 @@ const char* const kHelp =
     "  board busy | free  another program holds the board's interface, or lets go\n"
     "  board gone         unplug the board\n"
     "  board counters     what the board's flash and PICOBOOT interface have seen so far\n"
+    "  board settings     whether the flash keeps the dongle's saved settings and pairing\n"
     "  fault board OP fail|stall|busy [NTH [COUNT]]   the board's next OP (or the NTH) meets it;\n"
     "                     OP: command (fail: an error status; stall: both pipes stall),\n"
     "                     unplug-at-command, read-pipe, write-pipe, control, open, initialize,\n"
@@ -39,7 +42,7 @@ const char* const kHelp =
 
 constexpr char kBoardUsage[] =
     "board needs one of: ours VERSION, blank, foreign [NAME], drive-only, usb-only, busy, gone, "
-    "counters";
+    "counters, settings";
 constexpr std::uint32_t kHeldByAnotherProgram = 5;  // what WinUSB answers a second opener
 // A person takes a moment to swap one board for another; the watcher should see the gap, as it
 // would on a desk, rather than one board turning into another under the same interface.
@@ -214,6 +217,14 @@ bool WorldCommands::board(std::istringstream& words) {
   } else if (kind == "gone") {
     world_.unplugBoard();
     print_("(the board is unplugged)");
+  } else if (kind == "settings") {
+    // What the dongle's firmware keeps in the flash's settings area, as it would find it on start.
+    const std::vector<std::uint8_t> saved =
+        world_.flash().read(kSettingsAreaAddress - kFlashBase, 4);
+    const bool hasSaved = saved.size() == 4 && saved[0] == 'T' && saved[1] == 'W' &&
+                          saved[2] == 'C' && saved[3] == '1';
+    print_(std::string("saved ") + (hasSaved ? "yes" : "no") + " paired " +
+           (loadPairing(world_.flash()) ? "yes" : "no"));
   } else if (kind == "counters") {
     const BoardCounters seen = world_.board().counters();
     std::uint32_t commands = 0;

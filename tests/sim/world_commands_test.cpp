@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "sim/dongle_settings.h"
 #include "sim/virtual_clock.h"
 
 namespace tw::sim {
@@ -63,6 +64,27 @@ TEST(WorldCommands, BoardFaultsEndWithOffAndCountersAreNumbers) {
   ASSERT_EQ(console.run("board counters"), WorldCommands::Outcome::Done);
   EXPECT_EQ(console.printed,
             "commands 0 erased 0 programmed 0 read 0 resets 0 reboots 0 failed 0 drive 0");
+}
+
+TEST(WorldCommands, BoardSettingsTellWhatTheSettingsAreaKeeps) {
+  Console console;
+  storePairing(console.world.flash(), false);
+  struct Step {
+    void (*change)(NorFlash&);
+    const char* told;
+  };
+  const Step steps[] = {
+      {[](NorFlash&) {}, "saved no paired no"},
+      {[](NorFlash& flash) { storePairing(flash, true); }, "saved no paired yes"},
+      {[](NorFlash& flash) { storeSavedConfig(flash, factoryDongleConfig()); },
+       "saved yes paired yes"},
+      {[](NorFlash& flash) { storePairing(flash, false); }, "saved yes paired no"},
+  };
+  for (const Step& step : steps) {
+    step.change(console.world.flash());
+    ASSERT_EQ(console.run("board settings"), WorldCommands::Outcome::Done);
+    EXPECT_EQ(console.printed, step.told);
+  }
 }
 
 }  // namespace

@@ -84,11 +84,15 @@ class DevicesFirmwareTest(DevicesCase):
     def test_install_writes_the_built_in_image_and_again_writes_nothing(self):
         self.world("board usb-only")
         self.board_read()
+        settings_before = self.world("board settings")
+        self.assertTrue(settings_before.endswith("paired yes"), settings_before)
         before = counters(self.world("board counters"))
         self.assertEqual(self.program.start("install")[0], 200)
         job = self.finish_waiting_for_dongle()
         self.assertEqual((job["result"], job["msg"], job["installed"]),
                          ("ok", "Firmware %s is on." % BUILT_IN, BUILT_IN), job)
+        # Settings and pairing live outside the image: an install keeps them.
+        self.assertEqual(self.world("board settings"), settings_before)
         first = counters(self.world("board counters"))
         self.assertGreater(first["programmed"], before["programmed"])
         self.assertEqual(first["reboots"], before["reboots"] + 1)
@@ -104,6 +108,13 @@ class DevicesFirmwareTest(DevicesCase):
         second = counters(self.world("board counters"))
         self.assertEqual((second["erased"], second["programmed"]),
                          (first["erased"], first["programmed"]), "an identical image was written")
+
+        # A repair writes the same image (nothing of it) and clears settings and pairing.
+        self.program.wait_fw(lambda d: d["boot"]["read"] == 1 and d["boot"]["serial"], 30)
+        self.assertEqual(self.program.start("repair")[0], 200)
+        job = self.finish_waiting_for_dongle()
+        self.assertEqual(job["result"], "ok", job)
+        self.assertEqual(self.world("board settings"), "ok saved no paired no")
 
     def test_a_foreign_board_is_refused_unless_confirmed(self):
         self.world("board foreign blink")
