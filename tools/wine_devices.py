@@ -120,7 +120,9 @@ class Session:
 
 
 def run(program, args, extra_env=None, update_host=False, **popen):
-    """Starts the program with the devices (and the update host when asked); returns a Session."""
+    """Starts the program with the devices (and the update host when asked); returns a Session.
+    `extra_env` adds to the program's environment; `popen` goes to subprocess.Popen (a test takes
+    the program's output with stdout=PIPE, ...)."""
     host = None
     if update_host:
         from wine_update_host import UpdateHost

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/dongle_settings.h"
+
 namespace tw::sim {
 namespace {
 
@@ -33,10 +35,17 @@ const char* const kHelp =
     "  board drive-only   the board's drive without its USB interface\n"
     "  board usb-only     the board's USB interface without its drive\n"
     "  board busy | free  another program holds the board's interface, or lets go\n"
-    "  board gone         unplug the board\n";
+    "  board gone         unplug the board\n"
+    "  board counters     what the board's flash and PICOBOOT interface have seen so far\n"
+    "  board settings     whether the flash keeps the dongle's saved settings and pairing\n"
+    "  fault board OP fail|stall|busy [NTH [COUNT]]   the board's next OP (or the NTH) meets it;\n"
+    "                     OP: command (fail: an error status; stall: both pipes stall),\n"
+    "                     unplug-at-command, read-pipe, write-pipe, control, open, initialize,\n"
+    "                     boot; fault board off ends them\n";
 
 constexpr char kBoardUsage[] =
-    "board needs one of: ours VERSION, blank, foreign [NAME], drive-only, usb-only, busy, gone";
+    "board needs one of: ours VERSION, blank, foreign [NAME], drive-only, usb-only, busy, gone, "
+    "counters, settings";
 constexpr std::uint32_t kHeldByAnotherProgram = 5;  // what WinUSB answers a second opener
 // A person takes a moment to swap one board for another; the watcher should see the gap, as it
 // would on a desk, rather than one board turning into another under the same interface.
@@ -49,10 +58,18 @@ constexpr char kFaultUsage[] =
 
 constexpr std::array<const char*, 7> kDongleOperations = {
     "open", "attributes", "caps", "get-feature", "set-feature", "read-input", "write-output"};
+constexpr std::array<const char*, 8> kBoardOperations = {
+    "command", "unplug-at-command", "read-pipe", "write-pipe", "control",
+    "open",    "initialize",        "boot"};
+constexpr char kBoardFaultUsage[] =
+    "fault board needs: OPERATION fail|stall|busy [NTH [COUNT]], OPERATION off, or off\n"
+    "  OPERATION is one of: command, unplug-at-command, read-pipe, write-pipe, control, open, "
+    "initialize, boot";
 
-bool knownOperation(const std::string& operation) {
-  for (const char* known : kDongleOperations) {
-    if (operation == known) return true;
+template <std::size_t N>
+bool knownOperation(const std::array<const char*, N>& known, const std::string& operation) {
+  for (const char* name : known) {
+    if (operation == name) return true;
   }
   return false;
 }
@@ -220,6 +237,24 @@ bool WorldCommands::board(std::istringstream& words) {
   } else if (kind == "gone") {
     world_.unplugBoard();
     print_("(the board is unplugged)");
+  } else if (kind == "settings") {
+    // What the dongle's firmware keeps in the flash's settings area, as it would find it on start.
+    const std::vector<std::uint8_t> saved =
+        world_.flash().read(kSettingsAreaAddress - kFlashBase, 4);
+    const bool hasSaved = saved.size() == 4 && saved[0] == 'T' && saved[1] == 'W' &&
+                          saved[2] == 'C' && saved[3] == '1';
+    print_(std::string("saved ") + (hasSaved ? "yes" : "no") + " paired " +
+           (loadPairing(world_.flash()) ? "yes" : "no"));
+  } else if (kind == "counters") {
+    const BoardCounters seen = world_.board().counters();
+    std::uint32_t commands = 0;
+    for (const auto& [id, count] : seen.commands) commands += count;
+    print_("commands " + std::to_string(commands) + " erased " +
+           std::to_string(seen.sectorsErased) + " programmed " +
+           std::to_string(seen.pagesProgrammed) + " read " + std::to_string(seen.pagesRead) +
+           " resets " + std::to_string(seen.interfaceResets) + " reboots " +
+           std::to_string(seen.reboots) + " failed " + std::to_string(seen.failedCommands) +
+           " drive " + std::to_string(seen.driveBytesWritten));
   } else {
     print_("unknown board kind: " + kind + " (" + kBoardUsage + ")");
     return false;
@@ -238,7 +273,8 @@ bool WorldCommands::fault(std::istringstream& words) {
     print_("(the dongle's calls answer normally again)");
     return true;
   }
-  if (!knownOperation(operation) || !extra.empty()) {
+  if (operation == "board") return boardFault(kindWord, nthWord, countWord, extra, words);
+  if (!knownOperation(kDongleOperations, operation) || !extra.empty()) {
     print_(kFaultUsage);
     return false;
   }
@@ -256,6 +292,41 @@ bool WorldCommands::fault(std::istringstream& words) {
   }
   faults.inject(operation, kind, nth, count);
   print_("(the dongle's " + operation + " call number " + std::to_string(nth) + " from now will " +
+         kindWord + (count > 1 ? ", and the " + std::to_string(count - 1) + " after it" : "") +
+         ")");
+  return true;
+}
+
+// The board's faults, by the names its USB side and boot ROM count them (see UsbFunctionModel).
+bool WorldCommands::boardFault(const std::string& operation, const std::string& kindWord,
+                               const std::string& nthWord, const std::string& countWord,
+                               std::istringstream& words) {
+  std::string extra;
+  words >> extra;
+  FaultPlan& faults = world_.board().faults;
+  if (operation == "off" && kindWord.empty()) {
+    faults.clearAll();
+    print_("(the board's calls answer normally again)");
+    return true;
+  }
+  if (!knownOperation(kBoardOperations, operation) || !extra.empty()) {
+    print_(kBoardFaultUsage);
+    return false;
+  }
+  if (kindWord == "off" && nthWord.empty()) {
+    faults.clear(operation);
+    print_("(the board's " + operation + " calls answer normally again)");
+    return true;
+  }
+  FaultKind kind = FaultKind::None;
+  std::uint32_t nth = 1, count = 1;
+  if (!parseKind(kindWord, kind) || (!nthWord.empty() && !parseCount(nthWord, nth)) ||
+      (!countWord.empty() && !parseCount(countWord, count))) {
+    print_(kBoardFaultUsage);
+    return false;
+  }
+  faults.inject(operation, kind, nth, count);
+  print_("(the board's " + operation + " number " + std::to_string(nth) + " from now will " +
          kindWord + (count > 1 ? ", and the " + std::to_string(count - 1) + " after it" : "") +
          ")");
   return true;

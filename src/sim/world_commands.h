@@ -32,6 +32,9 @@ class WorldCommands {
   bool press();
   bool board(std::istringstream& words);
   bool fault(std::istringstream& words);
+  bool boardFault(const std::string& operation, const std::string& kindWord,
+                  const std::string& nthWord, const std::string& countWord,
+                  std::istringstream& words);
 
   World& world_;
   Print print_;

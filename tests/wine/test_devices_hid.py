@@ -6,20 +6,13 @@ device API is reached over the program's own HTTP server. Any call the stand-ins
 Microsoft's documented contract prints a "CONTRACT" line, and every test fails on one.
 """
 import base64
-import os
 import socket
-import subprocess
 import sys
-import threading
 import time
 import unittest
-import urllib.parse
 
-from harness import ROOT, Wine, WineTestCase, exe, wait_until
-from test_server import FIRST_PORT, KEY_PATTERN, LAST_PORT, exchange, get, listening
-
-sys.path.insert(0, os.path.join(ROOT, "tools"))
-import wine_devices  # noqa: E402
+from devices_program import DevicesCase
+from harness import wait_until
 
 CONNECTED = "Tarnwick Bridge — Connected"
 NO_CONTROLLER = "Tarnwick Bridge — No controller connected"
@@ -27,72 +20,9 @@ NO_CONTROLLER = "Tarnwick Bridge — No controller connected"
 NO_DONGLE = (NO_CONTROLLER, "hidden")
 
 
-class DevicesTestCase(WineTestCase):
-    """Starts a program with the devices for each test and talks to its world."""
+class TrayTest(DevicesCase):
+    exe_name = "Tarnwick"
 
-    program = "Tarnwick"
-    update_host = False
-
-    def setUp(self):
-        super().setUp()
-        busy = {p for p in range(FIRST_PORT, LAST_PORT + 1) if listening(p)}
-        # Started as at log-on: an interactive start would open the panel in a real browser.
-        self.session = wine_devices.run(exe(self.program), ["--startup"], {},
-                                        update_host=self.update_host, stderr=subprocess.PIPE)
-        self.process, control = self.session.process, self.session.port
-        self.errors = []
-        threading.Thread(target=self._collect_errors, daemon=True).start()
-        self.control = socket.create_connection(("127.0.0.1", control), timeout=30)
-        self.lines = self.control.makefile("rw", newline="\n")
-        self.port = wait_until(
-            lambda: next((p for p in range(FIRST_PORT, LAST_PORT + 1)
-                          if p not in busy and listening(p)), None), timeout=60)
-        self.assertIsNotNone(self.port, "the program's server never came up")
-        self.key = KEY_PATTERN.search(get(self.port, "/")[2]).group(1).decode()
-
-    def tearDown(self):
-        self.control.close()
-        super().tearDown()
-        self.process.wait(30)
-        self.session.close()
-        # The program's error output, kept for a look after a failure.
-        with open(os.path.join(ROOT, "build", "wine-devices.log"), "a") as log:
-            log.write(f"==== {self.id()}\n")
-            log.writelines(self.errors)
-        contract = [line for line in self.errors if "CONTRACT" in line]
-        self.assertEqual(contract, [], "the stand-ins caught calls against the documentation")
-
-    def _collect_errors(self):
-        for line in self.process.stderr:
-            self.errors.append(line.decode(errors="replace"))
-
-    def world(self, line):
-        self.lines.write(line + "\n")
-        self.lines.flush()
-        answer = self.lines.readline().strip()
-        self.assertTrue(answer.startswith("ok"), f"{line}: {answer}")
-        return answer[3:]
-
-    def tray_shows(self, texts, timeout=15):
-        """Waits until the tray shows one of `texts` (a text or a tuple of them)."""
-        texts = (texts,) if isinstance(texts, str) else texts
-        shown = wait_until(
-            lambda: (lambda t: t if any(text in t for text in texts) else None)(self.world("tray")),
-            timeout=timeout)
-        self.assertIsNotNone(shown, f"the tray never showed {texts!r}: {self.world('tray')}")
-        return shown
-
-    def api(self, method, path, fields=None):
-        host = f"Host: 127.0.0.1:{self.port}"
-        body = urllib.parse.urlencode(fields or {}).encode()
-        head = [f"{method} {path} HTTP/1.1", host, "X-TW-Key: " + self.key,
-                "Content-Type: application/x-www-form-urlencoded",
-                f"Content-Length: {len(body)}"]
-        status, _, answer = exchange(self.port, ("\r\n".join(head) + "\r\n\r\n").encode() + body)
-        return status, answer
-
-
-class TrayTest(DevicesTestCase):
     def test_the_tray_follows_the_dongle_and_passes_over_other_devices(self):
         steps = [
             ([], "icon 1 | " + CONNECTED + " • battery good • signal strong"),
@@ -109,7 +39,7 @@ class TrayTest(DevicesTestCase):
                 self.world(command)
             if expected == "LOW BATTERY WARNED ONCE":
                 time.sleep(5)  # a few more polls with the battery still low: still one balloon
-                balloons = self.world("balloons").split(" / ")
+                balloons = self.world("balloons")[3:].split(" / ")
                 self.assertEqual(
                     [b for b in balloons if b.startswith("Controller battery")],
                     ["Controller battery: Extremely low — plug it in when you get a chance."])
@@ -124,20 +54,22 @@ class TrayTest(DevicesTestCase):
         self.tray_shows(CONNECTED)
 
 
-class PanelTest(DevicesTestCase):
+class PanelTest(DevicesCase):
+    exe_name = "Tarnwick"
+
     def feature(self, report):
-        status, body = self.api("GET", f"/api/feature?id={report}")
-        self.assertEqual(status, "HTTP/1.1 200 OK", body)
+        status, body = self.program.request("GET", f"/api/feature?id={report}")
+        self.assertEqual(status, 200, body)
         return base64.b64decode(body.split(b'"data":"')[1].split(b'"')[0])
 
     def command(self, payload):
-        status, body = self.api("POST", "/api/feature",
-                                {"id": 246, "data": base64.b64encode(bytes(payload)).decode()})
-        self.assertEqual((status, body), ("HTTP/1.1 200 OK", b'{"ok":true}'))
+        status, body = self.program.request(
+            "POST", "/api/feature", {"id": 246, "data": base64.b64encode(bytes(payload)).decode()})
+        self.assertEqual((status, body), (200, b'{"ok":true}'))
 
     def test_settings_and_output_reports_reach_the_dongle(self):
         self.tray_shows(CONNECTED)
-        status, body = self.api("GET", "/api/dev")
+        status, body = self.program.request("GET", "/api/dev")
         self.assertIn(b'"found":true,"vid":1356', body)
         self.assertIn(b'"version":"0.9.3"', body)
         factory = self.feature(0xF7)
@@ -148,27 +80,30 @@ class PanelTest(DevicesTestCase):
         self.command([1] + list(config))
         self.command([2])
         self.assertEqual(self.feature(0xF7)[1:23], bytes(config))
-        self.assertEqual(self.world("config"), "[config] " + config.hex(" "))
+        self.assertEqual(self.world("config"), "ok [config] " + config.hex(" "))
         # Restore defaults: every invalid byte takes its factory value.
         self.command([1] + [0xFF] * 22)
         self.command([2])
         self.assertEqual(self.feature(0xF7), factory)
 
         rumble = bytes([0x02, 0x03, 0x80, 0x40] + [0] * 44)
-        status, body = self.api("POST", "/api/output",
-                                {"id": 2, "data": base64.b64encode(rumble[1:4]).decode()})
-        self.assertEqual((status, body), ("HTTP/1.1 200 OK", b'{"ok":true}'))
+        status, body = self.program.request(
+            "POST", "/api/output", {"id": 2, "data": base64.b64encode(rumble[1:4]).decode()})
+        self.assertEqual((status, body), (200, b'{"ok":true}'))
         # The write is done once the device took it; the world may record it a moment later.
-        expected = "[output] " + rumble.hex(" ")
+        expected = "ok [output] " + rumble.hex(" ")
         self.assertTrue(wait_until(lambda: self.world("last-output") == expected, timeout=5),
                         self.world("last-output"))
 
 
-class InputStreamTest(DevicesTestCase):
+class InputStreamTest(DevicesCase):
+    exe_name = "Tarnwick"
+
     def open_stream(self):
-        stream = socket.create_connection(("127.0.0.1", self.port), timeout=15)
-        stream.sendall(f"GET /api/input?k={self.key} HTTP/1.1\r\nHost: 127.0.0.1:{self.port}"
-                       "\r\n\r\n".encode())
+        port, key = self.program.port, self.program.key
+        stream = socket.create_connection(("127.0.0.1", port), timeout=15)
+        stream.sendall(f"GET /api/input?k={key} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n"
+                       .encode())
         return stream
 
     def test_the_input_stream_keeps_up_with_250_reports_a_second(self):
@@ -190,7 +125,7 @@ class InputStreamTest(DevicesTestCase):
     def test_unplugging_with_a_read_pending_ends_the_stream_without_holding_up_the_window(self):
         self.tray_shows(CONNECTED)
         time.sleep(3)  # past the first polls and the start-up's own handles
-        handles_before = int(self.world("handles"))
+        handles_before = int(self.world("handles").split()[1])
         stream = self.open_stream()
         first = b""
         while b"data: " not in first:
@@ -198,7 +133,7 @@ class InputStreamTest(DevicesTestCase):
             self.assertTrue(chunk, "the stream ended before its first report")
             first += chunk
         self.world("unplug")
-        slowest = max(int(self.world("ui-answer-ms")) for _ in range(15) if not time.sleep(0.2))
+        slowest = max(int(self.world("ui-answer-ms").split()[1]) for _ in range(15) if not time.sleep(0.2))
         self.assertTrue(0 <= slowest < 500, f"the tray window took {slowest} ms to answer")
         stream.settimeout(10)
         while stream.recv(65536):
@@ -209,7 +144,7 @@ class InputStreamTest(DevicesTestCase):
         time.sleep(3)
         # The stream's device, event and thread are all let go (a little slack for the poll's
         # handle that may be open at the moment of counting).
-        self.assertLessEqual(int(self.world("handles")), handles_before + 2)
+        self.assertLessEqual(int(self.world("handles").split()[1]), handles_before + 2)
 
 
 if __name__ == "__main__":

@@ -6,12 +6,12 @@ the dongle is found through the stand-in device DLLs.
 import os
 import unittest
 
+from devices_program import DevicesCase
 from harness import wait_until
-from test_devices_hid import CONNECTED, DevicesTestCase
+from test_devices_hid import CONNECTED
 
 
-class UpdateCheckTest(DevicesTestCase):
-    program = "TarnwickNewer"
+class UpdateCheckTest(DevicesCase):
     update_host = True
 
     @classmethod
@@ -21,13 +21,13 @@ class UpdateCheckTest(DevicesTestCase):
         super().setUpClass()
 
     def firmware_state(self):
-        status, body = self.api("GET", "/api/fw")
-        return body.decode() if status == "HTTP/1.1 200 OK" else f"{status} {body!r}"
+        status, body = self.program.request("GET", "/api/fw")
+        return body.decode() if status == 200 else f"{status} {body!r}"
 
     def test_a_published_release_is_offered_and_announced(self):
         self.tray_shows(CONNECTED)
         self.world("publish 1.5.0")
-        self.assertEqual(self.api("POST", "/api/fw/check"), ("HTTP/1.1 200 OK", b'{"ok":true}'))
+        self.assertEqual(self.program.request("POST", "/api/fw/check"), (200, b'{"ok":true}'))
         self.assertTrue(wait_until(lambda: '"1.5.0"' in self.firmware_state(), timeout=60),
                         self.firmware_state())
         self.assertTrue(wait_until(lambda: "Firmware update ready" in self.world("balloons"),
@@ -35,13 +35,13 @@ class UpdateCheckTest(DevicesTestCase):
         # The host gone: the check fails with WinHTTP's own error, and only the built-in image is
         # offered until a check succeeds again.
         self.world("host offline")
-        self.api("POST", "/api/fw/check")
+        self.program.request("POST", "/api/fw/check")
         self.assertTrue(wait_until(lambda: '"state":"failed"' in self.firmware_state(), 60),
                         self.firmware_state())
         self.assertIn('"error":"this PC looks offline"', self.firmware_state())
         self.assertIn('"target":"0.9.3"', self.firmware_state())
         self.world("host online")
-        self.api("POST", "/api/fw/check")
+        self.program.request("POST", "/api/fw/check")
         self.assertTrue(wait_until(lambda: '"target":"1.5.0"' in self.firmware_state(), 60),
                         self.firmware_state())
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device_pipes.h"
+#include "drive_mirror.h"
 #include "platform/win32/win32_clock.h"
 #include "sim/firmware_builder.h"
 #include "sim/world_commands.h"
@@ -136,6 +137,7 @@ void controlLoop() {
     return;
   }
   world();  // the dongle is plugged in before the first command can arrive
+  startDriveMirror();
   for (;;) {
     SOCKET client = accept(listener, nullptr, nullptr);
     if (client == INVALID_SOCKET) continue;

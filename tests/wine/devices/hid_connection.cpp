@@ -8,6 +8,8 @@
 
 #include "device_pipes.h"
 #include "device_world.h"
+#include "sim/rp2350_board.h"
+#include "usb_interface.h"
 
 namespace tw::devices {
 namespace {
@@ -17,6 +19,9 @@ constexpr std::uint32_t kInputWaitMs = 10;
 // How often a connection whose program reads nothing looks whether the device is still there.
 constexpr DWORD kIdleCheckMs = 250;
 constexpr std::size_t kLargestReport = 1024;
+// How often a held USB handle looks whether its device is still on the bus.
+constexpr DWORD kPresenceCheckMs = 20;
+constexpr std::size_t kMaxUsbInterfaces = 16;
 
 struct Transfer {
   OVERLAPPED record{};
@@ -84,14 +89,42 @@ void serveHid(const std::string& worldPath, HANDLE pipe) {
   }
 }
 
-void holdUsb(HANDLE pipe) {
+// Whether the USB interface at the path is on the bus now, as the enumeration would list it.
+bool usbPresent(const std::string& worldPath) {
+  std::vector<UsbInterfaceEntry> entries;
+  if (!world().usb().listInterfaces(sim::kPicobootInterfaceClass, kMaxUsbInterfaces, entries))
+    return true;  // a failed look is no removal
+  for (const UsbInterfaceEntry& entry : entries)
+    if (entry.path == worldPath) return true;
+  return false;
+}
+
+// Holds the program's handle open while the device is on the bus. When it leaves (unplugged,
+// rebooted, dropped off by a fault) the pipe breaks, so the handle fails as a removed device's
+// does, and the WinUSB transfers pending on it end now rather than at their time-outs.
+void holdUsb(const std::string& worldPath, HANDLE pipe) {
   Transfer nothing;
   if (!start(ReadFile(pipe, nothing.buffer, sizeof nothing.buffer, nullptr, &nothing.record),
              nothing))
     return;
-  DWORD bytes = 0;
-  if (GetOverlappedResult(pipe, &nothing.record, &bytes, TRUE))
-    complain("WriteFile", "a WinUSB interface's file is written through WinUsb_WritePipe");
+  for (;;) {
+    if (WaitForSingleObject(nothing.record.hEvent, kPresenceCheckMs) == WAIT_OBJECT_0) {
+      DWORD bytes = 0;
+      if (GetOverlappedResult(pipe, &nothing.record, &bytes, FALSE))
+        complain("WriteFile", "a WinUSB interface's file is written through WinUsb_WritePipe");
+      return;  // the program closed its handle
+    }
+    if (!usbPresent(worldPath)) {
+      CancelIoEx(pipe, &nothing.record);
+      DWORD bytes = 0;
+      GetOverlappedResult(pipe, &nothing.record, &bytes, TRUE);
+      // The handle breaks before the transfers end, so a call made as they land already
+      // meets a removed device.
+      DisconnectNamedPipe(pipe);
+      usbDeviceLeft(worldPath);
+      return;
+    }
+  }
 }
 
 }  // namespace
@@ -104,7 +137,8 @@ void serveHidInterface(const std::string& worldPath) {
 
 void serveUsbInterface(const std::string& worldPath) {
   keepListening(
-      worldPath, [] { return true; }, [](HANDLE pipe) { holdUsb(pipe); });
+      worldPath, [worldPath] { return usbPresent(worldPath); },
+      [worldPath](HANDLE pipe) { holdUsb(worldPath, pipe); });
 }
 
 }  // namespace tw::devices
