@@ -10,7 +10,6 @@
 # (TW_IDLE_PREFIX, default build/wine-idle-prefix), so that its wineserver serves nothing else,
 # and an Xvfb display when DISPLAY is not set. Prints, per minute:
 #   program: <s>   wineserver: <s>   (and the prefix's other Wine processes for reference)
-# The prefix's own idle cost without the program is measured with TW_IDLE_BASELINE=1.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,19 +33,12 @@ otherPids() {
 }
 
 name=$(basename "$program" | cut -c1-15)
-if [ "${TW_IDLE_BASELINE:-0}" = 1 ]; then
-  # The prefix alone: its services and explorer, no program.
-  wine cmd /c exit >/dev/null 2>&1
-  sleep "$settle"
-  programPids=()
-else
-  (cd "$(dirname "$program")" && exec wine "$program" "${arguments[@]}") >/dev/null 2>&1 &
-  sleep "$settle"
-  mapfile -t programPids < <(pidsOf "$name")
-  if [ ${#programPids[@]} -eq 0 ]; then
-    echo "idle_cost: $name is not running after ${settle} s" >&2
-    exit 1
-  fi
+(cd "$(dirname "$program")" && exec wine "$program" "${arguments[@]}") >/dev/null 2>&1 &
+sleep "$settle"
+mapfile -t programPids < <(pidsOf "$name")
+if [ ${#programPids[@]} -eq 0 ]; then
+  echo "idle_cost: $name is not running after ${settle} s" >&2
+  exit 1
 fi
 mapfile -t serverPids < <(serverPid)
 mapfile -t others < <(otherPids)
