@@ -3,7 +3,8 @@
 # Xvfb display when DISPLAY is not set, and reading CPU time from /proc.
 export WINEPREFIX=$(realpath -m "${TW_IDLE_PREFIX:-build/wine-idle-prefix}")
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Overrides given by the caller (stand-in device DLLs, say) are kept.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}mscoree,mshtml=;winemenubuilder.exe=d"
 
 idleXvfb=
 idleCleanup() {
