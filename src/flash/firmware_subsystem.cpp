@@ -237,6 +237,7 @@ void FirmwareSubsystem::threadMain() {
     std::lock_guard<std::mutex> lock(state_.lock);
     state_.builtIn = image;
     ++state_.firmwareSeq;
+    seqToldTray_ = state_.firmwareSeq;
   }
   postToTray(FW_CHANGED);
   while (!stopFlag_.load()) {
@@ -260,14 +261,19 @@ void FirmwareSubsystem::takeTurn() {
   }
   watchBoards();
   bool checkNow = false;
+  bool tellTray = false;
   {
     std::lock_guard<std::mutex> lock(state_.lock);
     if (isBoardAdviceDue(state_)) giveBoardAdvice(state_);
+    // The tray refreshes on its own poll: wake it only when there is something new to show, a
+    // notice or any change of the state since it was last told.
+    tellTray = state_.notice.pending || state_.firmwareSeq != seqToldTray_;
+    seqToldTray_ = state_.firmwareSeq;
     // A check the person asked for just after the last one took its result is still owed.
     checkNow = !state_.checkRunning.load() &&
                (state_.online.announce || isCheckDue(state_, ports_.clock.tickMs()));
   }
-  postToTray(FW_NOTICE);
+  if (tellTray) postToTray(FW_NOTICE);
   if (checkNow) startCheck();
 }
 

@@ -104,6 +104,8 @@ class FirmwareSubsystem : public FirmwareService {
   WindowId trayWindow_ = 0;  // under the firmware lock
   std::atomic<bool> stopFlag_{false};
   std::atomic<bool> cancelFlag_{false};
+  // The firmwareSeq the firmware thread last woke the tray for; that thread's alone.
+  std::uint32_t seqToldTray_ = 0;
   std::unique_ptr<ClockEvent> wakeEvent_;
   std::unique_ptr<ClockThread> thread_;
   std::mutex checkThreadLock_;  // guards checkThread_ alone

@@ -18,16 +18,18 @@ bool hasBootRomLabel(FileSystem& files, const std::string& root) {
   return equalsIgnoreCase(label, "RP2350") || equalsIgnoreCase(label, "RPI-RP2");
 }
 
-bool driveExists(FileSystem& files, char letter) {
-  return (files.logicalDrives() >> (letter - 'A')) & 1u;
+bool hasLetter(std::uint32_t drives, char letter) {
+  return (drives >> (letter - 'A')) & 1u;
 }
 
 }  // namespace
 
 bool findRp2350Drive(FileSystem& files, std::string& drive) {
   drive.clear();
+  // One look at the drive set per walk: it is a round trip to the mount manager each time.
+  const std::uint32_t drives = files.logicalDrives();
   for (char letter = 'C'; letter <= 'Z'; ++letter) {
-    if (!driveExists(files, letter)) continue;
+    if (!hasLetter(drives, letter)) continue;
     const std::string root = std::string(1, letter) + ":\\";
     if (files.driveType(root) != DriveType::Removable) continue;
     if (!hasBootRomLabel(files, root)) continue;
@@ -44,7 +46,7 @@ bool findRp2350Drive(FileSystem& files, std::string& drive) {
 
 bool isRp2350Drive(FileSystem& files, char letter) {
   if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
-  if (letter < 'A' || letter > 'Z' || !driveExists(files, letter)) return false;
+  if (letter < 'A' || letter > 'Z' || !hasLetter(files.logicalDrives(), letter)) return false;
   return hasBootRomLabel(files, std::string(1, letter) + ":\\");
 }
 

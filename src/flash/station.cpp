@@ -19,12 +19,9 @@ bool isHandsOffMarkerFresh(FileSystem& files) {
 }
 
 bool isStationAtWork(DesktopShell& desktop, FileSystem& files) {
-  bool windowFound = false;
-  desktop.enumerateWindows([&](const TopWindow& window) {
-    windowFound = window.title == kBenchToolWindowTitle;
-    return !windowFound;
-  });
-  return windowFound || isHandsOffMarkerFresh(files);
+  // One lookup by title: reading every window's title in turn costs a round trip each, and
+  // reading one of this process's own windows would wait on its UI thread.
+  return desktop.findWindowByTitle(kBenchToolWindowTitle) != 0 || isHandsOffMarkerFresh(files);
 }
 
 }  // namespace tw

@@ -15,7 +15,8 @@ inline constexpr char kHandsOffMarkerName[] = "tarnwick-hands-off";
 // dated in the future is therefore fresh.
 bool isHandsOffMarkerFresh(FileSystem& files);
 
-// The bench tool's window exists, or its marker is fresh.
+// The bench tool's window exists (its title compared as Windows compares titles, without regard to
+// case), or its marker is fresh.
 bool isStationAtWork(DesktopShell& desktop, FileSystem& files);
 
 }  // namespace tw

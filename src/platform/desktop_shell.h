@@ -34,6 +34,11 @@ class DesktopShell {
 
   // EnumWindows: calls `visit` for each top-level window in Z order until it returns false.
   virtual void enumerateWindows(const std::function<bool(const TopWindow&)>& visit) = 0;
+  // FindWindowW with no class: the first top-level window whose title matches, compared the way
+  // Windows compares it (without regard to case); 0 when there is none. Titles are read as the
+  // system keeps them, so a window of a busy thread, even one of this process, does not hold the
+  // caller up, unlike reading each title in turn.
+  virtual WindowId findWindowByTitle(const std::string& title) = 0;
   // ShowWindow with SW_RESTORE.
   virtual void restoreWindow(WindowId window) = 0;
   virtual bool setForegroundWindow(WindowId window) = 0;

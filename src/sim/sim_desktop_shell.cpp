@@ -3,6 +3,16 @@
 #include <algorithm>
 
 namespace tw::sim {
+namespace {
+
+bool sameTitle(const std::string& a, const std::string& b) {
+  auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+    return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
+  });
+}
+
+}  // namespace
 
 WindowId SimDesktopShell::addWindow(const std::string& className, const std::string& title,
                                     bool visible, bool minimised) {
@@ -87,6 +97,14 @@ void SimDesktopShell::enumerateWindows(const std::function<bool(const TopWindow&
   for (const TopWindow& w : snapshot) {
     if (!visit(w)) break;
   }
+}
+
+WindowId SimDesktopShell::findWindowByTitle(const std::string& title) {
+  std::lock_guard lock(mutex_);
+  for (const TopWindow& w : windows_) {
+    if (sameTitle(w.title, title)) return w.id;
+  }
+  return 0;
 }
 
 void SimDesktopShell::restoreWindow(WindowId window) {

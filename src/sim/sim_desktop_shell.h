@@ -42,6 +42,8 @@ class SimDesktopShell : public DesktopShell {
   void setWorkArea(std::optional<ScreenRect> area);
 
   void enumerateWindows(const std::function<bool(const TopWindow&)>& visit) override;
+  // Titles compared without regard to case (ASCII), as FindWindowW compares them.
+  WindowId findWindowByTitle(const std::string& title) override;
   void restoreWindow(WindowId window) override;
   bool setForegroundWindow(WindowId window) override;
   bool shellOpen(const std::string& file, const std::string& parameters) override;

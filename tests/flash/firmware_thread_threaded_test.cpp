@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "flash/firmware_fixture.h"
@@ -127,6 +128,44 @@ TEST(FirmwareThreadThreaded, ABoardWithBothIsReadOverUsbAndKnowsItsDrive) {
   EXPECT_EQ(board.read, BOARD_READ);
   EXPECT_TRUE(board.ours);
   EXPECT_EQ(board.version, "0.9.3");
+}
+
+TEST(FirmwareThreadThreaded, WakesTheTrayForEveryChangeAndNoticeButNotForAnIdleTurn) {
+  FirmwareThreadFixture f;
+  f.firmware.firmwareStart(f.window);
+  f.run(100);
+  ASSERT_EQ(f.tray.kinds, std::vector<WParam>{FW_CHANGED});  // the built-in image
+  f.run(20 * FirmwareSubsystem::kTurnWaitMs);
+  EXPECT_EQ(f.tray.kinds.size(), 1u) << "idle turns woke the tray";
+
+  // Whoever changes the state, and whoever leaves a notice, the next turn tells the tray.
+  const std::function<void(FirmwareState&)> changes[] = {
+      [](FirmwareState& s) { ++s.firmwareSeq; },
+      [](FirmwareState& s) { postNotice(s.notice, NoticeKind::Information, "T", "text"); },
+      [](FirmwareState& s) {
+        ++s.firmwareSeq;
+        postNotice(s.notice, NoticeKind::Warning, "T", "text");
+      },
+  };
+  for (const auto& change : changes) {
+    f.tray.kinds.clear();
+    {
+      std::lock_guard<std::mutex> lock(f.firmware.state().lock);
+      change(f.firmware.state());
+    }
+    f.run(FirmwareSubsystem::kTurnWaitMs + 1);
+    EXPECT_EQ(f.tray.kinds, std::vector<WParam>{FW_NOTICE});
+    f.notices();  // the tray takes it
+    f.run(10 * FirmwareSubsystem::kTurnWaitMs);
+    EXPECT_EQ(f.tray.kinds.size(), 1u);
+  }
+
+  // A board found by a pass: the turn that sees it tells the tray, without waiting for its poll.
+  f.tray.kinds.clear();
+  f.world.plugBoard(sim::World::BoardSetup::ours("0.9.1"));
+  f.run(FirmwareSubsystem::kTurnWaitMs + 1);
+  EXPECT_TRUE(f.firmware.isBoardInUpdateMode());
+  EXPECT_FALSE(f.tray.kinds.empty());
 }
 
 }  // namespace

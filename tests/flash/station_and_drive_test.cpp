@@ -37,6 +37,8 @@ TEST(Station, TheMarkerHoldsForTwoMinutesAndTheRigWindowAlways) {
       {"marker from the future", -30, "", true},
       {"the rig's window", INT64_MIN, "Tarnwick Pellmark Rig", true},
       {"a window with a longer title", INT64_MIN, "Tarnwick Pellmark Rig - log", false},
+      // Windows finds windows by title without regard to case.
+      {"the rig's title in other case", INT64_MIN, "TARNWICK PELLMARK RIG", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

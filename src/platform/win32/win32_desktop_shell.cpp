@@ -35,6 +35,10 @@ void Win32DesktopShell::enumerateWindows(const std::function<bool(const TopWindo
   EnumWindows(visitWindow, reinterpret_cast<LPARAM>(&context));
 }
 
+WindowId Win32DesktopShell::findWindowByTitle(const std::string& title) {
+  return fromHwnd(FindWindowW(nullptr, toUtf16(title).c_str()));
+}
+
 void Win32DesktopShell::restoreWindow(WindowId window) {
   ShowWindow(toHwnd(window), SW_RESTORE);
 }

@@ -8,6 +8,7 @@ namespace tw::win32 {
 class Win32DesktopShell : public DesktopShell {
  public:
   void enumerateWindows(const std::function<bool(const TopWindow&)>& visit) override;
+  WindowId findWindowByTitle(const std::string& title) override;
   void restoreWindow(WindowId window) override;
   bool setForegroundWindow(WindowId window) override;
   bool shellOpen(const std::string& file, const std::string& parameters) override;
