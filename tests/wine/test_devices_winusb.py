@@ -64,8 +64,10 @@ class WinUsbContractTest(WineTestCase):
         if not os.path.exists(program) or not os.path.exists(
                 os.path.join(BUILD, "wine-devices", "winusb.dll")):
             self.skipTest("winusb_contract_probe.exe or the stand-ins are not built")
-        process, port, _ = wine_devices.run(program, [], stdout=subprocess.PIPE,
-                                            stderr=subprocess.STDOUT, text=True)
+        session = wine_devices.run(program, [], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                   text=True)
+        self.addCleanup(session.close)
+        process, port = session.process, session.port
         printed = []
         with socket.create_connection(("127.0.0.1", port), timeout=60) as control:
             lines = control.makefile("rw")

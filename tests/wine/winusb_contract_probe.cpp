@@ -64,9 +64,6 @@ int wmain() {
   HANDLE plain = openBoard(path, FILE_ATTRIBUTE_NORMAL);
   report("initialize without overlapped", WinUsb_Initialize(plain, &usb));
   CloseHandle(plain);
-  // The stand-in's pipe offers its next instance a moment after an open is taken; a device file
-  // has no such gap, and the program under test never opens twice in a row this fast.
-  Sleep(200);
 
   HANDLE file = openBoard(path, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
   report("open", file != INVALID_HANDLE_VALUE);
@@ -113,7 +110,6 @@ int wmain() {
 
   // The board leaves the bus (the test unplugs it once it reads the pending line): the pending
   // read ends, and new calls fail, as a removed device's do.
-  Sleep(200);
   file = openBoard(path, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
   report("initialize again", WinUsb_Initialize(file, &usb));
   report("read pending before removal", WinUsb_ReadPipe(usb, kIn, buffer, 64, nullptr, &record));

@@ -174,6 +174,7 @@ void UsbInterface::complete(Transfer& transfer, std::uint32_t error, std::uint32
   std::lock_guard<std::mutex> lock(mutex_);
   if (transfer.completed) return;
   transfer.completed = true;
+  if (error == ERROR_DEVICE_NOT_CONNECTED) left_ = true;
   for (auto it = pending_.begin(); it != pending_.end(); ++it) {
     if (it->get() == &transfer) {
       pending_.erase(it);

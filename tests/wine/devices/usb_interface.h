@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -35,6 +36,9 @@ class UsbInterface : public std::enable_shared_from_this<UsbInterface> {
   const UsbInterfaceDescriptor& descriptor() const { return descriptor_; }
   const std::vector<UsbPipeInfo>& pipes() const { return pipes_; }
   bool hasPipe(std::uint8_t pipeId) const;
+  // A transfer has ended because the device left the bus: this handle is dead from then on,
+  // even before its pipe breaks.
+  bool left() const { return left_; }
 
   // Starts the worker; call once, right after making the object.
   void start();
@@ -92,6 +96,7 @@ class UsbInterface : public std::enable_shared_from_this<UsbInterface> {
   std::map<std::uint8_t, std::uint32_t> timeouts_;
   bool freed_ = false;
   std::uint32_t completions_ = 0;
+  std::atomic<bool> left_{false};
 };
 
 // The table of live handles: WinUsb_Initialize adds, WinUsb_Free removes. A handle is a number

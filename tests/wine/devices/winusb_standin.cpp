@@ -130,7 +130,7 @@ BOOL startTransfer(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, PUCHAR buffer, 
     return failWith(ERROR_INVALID_PARAMETER);
   }
   // A device that has left the bus takes no new transfers.
-  if (deviceGone(usb->file())) return failWith(ERROR_DEVICE_NOT_CONNECTED);
+  if (usb->left() || deviceGone(usb->file())) return failWith(ERROR_DEVICE_NOT_CONNECTED);
   if (record == nullptr) {
     // Synchronous: the same transfer on a record of ours, waited for here.
     if (transferred == nullptr) {
