@@ -42,13 +42,20 @@ class DevicesFirmwareTest(FirmwareCase):
     def test_each_kind_of_board_in_update_mode_is_read_and_advised(self):
         cases = [
             ("board ours 0.9.1", dict(ours=True, program="korrinlink", version="0.9.1"),
-             "update", False),
-            ("board foreign blink", dict(ours=False, program="blink", blank=False), "replace", True),
-            ("board blank", dict(ours=False, blank=True, program=""), "install", False),
+             "update", False, "Dongle in update mode: It has 0.9.1 and 0.9.3 is ready. "
+             "Open the panel to install it."),
+            ("board foreign blink", dict(ours=False, program="blink", blank=False), "replace", True,
+             "Board in update mode: It's running something else (blink). Open the panel if you "
+             "want Tarnwick Bridge on it."),
+            ("board blank", dict(ours=False, blank=True, program=""), "install", False,
+             "New board in update mode: It has no firmware yet. Open the panel to install 0.9.3."),
         ]
-        for command, boot, advice, confirm in cases:
+        for command, boot, advice, confirm, balloon in cases:
             with self.subTest(command):
                 self.world(command)
+                # Each board is announced once, with the balloon for its kind.
+                self.assertTrue(wait_until(lambda: self.world("balloons").endswith(balloon), 30),
+                                self.world("balloons"))
                 doc = self.program.wait_fw(
                     lambda d: d["boot"]["read"] == 1 and d["advice"]["kind"] == advice, 30)
                 self.assertEqual(doc["boot"]["read"], 1, doc["boot"])

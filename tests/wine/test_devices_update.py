@@ -3,7 +3,10 @@ development key) under Wine with the simulated devices: the release list and the
 WinHTTP from the update host of tools/wine_update_host.py, the signature is checked by CNG, and
 the dongle is found through the stand-in device DLLs.
 """
+import base64
 import os
+import sys
+import time
 import unittest
 
 from devices_program import DevicesCase
@@ -44,6 +47,46 @@ class UpdateCheckTest(DevicesCase):
         self.program.request("POST", "/api/fw/check")
         self.assertTrue(wait_until(lambda: '"target":"1.5.0"' in self.firmware_state(), 60),
                         self.firmware_state())
+
+
+    def finished_job(self, timeout=240):
+        doc = self.program.wait_fw(lambda d: not d["job"]["active"] and d["job"]["result"],
+                                   timeout)
+        self.assertFalse(doc["job"]["active"], doc["job"])
+        return doc["job"]
+
+    def test_an_update_keeps_settings_and_pairing_and_a_repair_clears_them(self):
+        self.tray_shows(CONNECTED)
+        factory = self.world("config")
+        config = bytearray.fromhex(factory.split("] ", 1)[1].replace(" ", ""))
+        config[5] = 40  # speaker volume, saved in the dongle's flash
+        for command in ([1] + list(config), [2]):
+            self.program.request("POST", "/api/feature",
+                                 {"id": 246, "data": base64.b64encode(bytes(command)).decode()})
+        self.assertEqual(self.world("board settings"), "ok saved yes paired yes")
+        self.world("publish 1.5.0")
+        self.program.request("POST", "/api/fw/check")
+        self.program.wait_fw(lambda d: d["fw"]["target"] == "1.5.0", 60)
+
+        # Over the real WinHTTP, CNG, HID and WinUSB adapters: switched into update mode by its
+        # report, written over PICOBOOT, restarted, and back as the dongle on 1.5.0.
+        started = time.monotonic()
+        self.assertEqual(self.program.start("update")[0], 200)
+        job = self.finished_job()
+        print(f"update of a built-in-size release: {time.monotonic() - started:.1f} s",
+              file=sys.stderr)
+        self.assertEqual((job["result"], job["installed"]), ("ok", "1.5.0"), job)
+        self.tray_shows(CONNECTED)
+        self.assertIn(b'"version":"1.5.0"', self.program.request("GET", "/api/dev")[1])
+        self.assertEqual(self.world("config"), "ok [config] " + config.hex(" "))
+        self.assertEqual(self.world("board settings"), "ok saved yes paired yes")
+        self.assertIn("Firmware installed", self.world("balloons"))
+
+        self.assertEqual(self.program.start("repair", confirm=True)[0], 200)
+        job = self.finished_job()
+        self.assertEqual(job["result"], "ok", job)
+        self.assertEqual(self.world("board settings"), "ok saved no paired no")
+        self.assertEqual(self.world("config"), factory)
 
 
 if __name__ == "__main__":
