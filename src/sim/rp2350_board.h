@@ -59,6 +59,8 @@ class Rp2350Board : public UsbFunctionModel,
   void failCommand(std::uint8_t commandId, std::uint32_t status, std::uint32_t nth = 1,
                    std::uint32_t count = 1);
 
+  // Faults of the flash chip itself (see BootRom::flashFaults).
+  FaultPlan& flashFaults() { return rom_.flashFaults; }
   std::shared_ptr<Uf2Drive> drive();
   // A block copied onto the drive is still being written by the chip.
   bool driveBlockPending();
