@@ -29,7 +29,16 @@ int probeOpenBoard(PicobootDevice& device, std::string& program, std::string& ve
   if (!reader) return kProbeFailed;
   reader->device = &device;
 
-  if (!resetInterface(device) || !exitXip(device)) {
+  // The board may be taking someone's own UF2 copy through its drive, and the interface reset
+  // would drop the block being written; recover only an interface that another program left
+  // stuck. A stale state the check cannot see fails the first command, whose recovery resets the
+  // interface; the command is then tried once more.
+  bool reset = interfaceNeedsReset(device);
+  if (reset && !resetInterface(device)) {
+    why = failureLine(device);
+    return kProbeFailed;
+  }
+  if (!exitXip(device) && (reset || !exitXip(device))) {
     why = failureLine(device);
     return kProbeFailed;
   }

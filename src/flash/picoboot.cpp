@@ -44,6 +44,7 @@ constexpr std::uint8_t kInterfaceResetRequest = 0x41;
 constexpr std::uint8_t kCommandStatusRequestType = 0xC1;  // device to host, vendor, interface
 constexpr std::uint8_t kCommandStatusRequest = 0x42;
 constexpr std::uint16_t kCommandStatusLength = 16;
+constexpr std::size_t kCommandInProgressOffset = 9;
 
 constexpr std::uint32_t kReadAlignment = 256;
 constexpr std::uint32_t kWriteAlignment = 256;
@@ -380,6 +381,36 @@ bool resetInterface(PicobootDevice& device) {
     return false;
   }
   return true;
+}
+
+bool interfaceNeedsReset(PicobootDevice& device) {
+  if (!device.usb) return true;
+  UsbDevice& usb = *device.usb;
+  std::uint32_t error = 0;
+  for (std::uint8_t pipe : {device.pipeIn, device.pipeOut}) {
+    UsbSetupPacket getStatus;
+    getStatus.requestType = kGetStatusRequestType;
+    getStatus.request = kGetStatusRequest;
+    getStatus.index = pipe;
+    getStatus.length = kGetStatusLength;
+    std::uint8_t reply[kGetStatusLength] = {};
+    std::uint32_t moved = 0;
+    if (!usb.controlTransfer(getStatus, reply, moved, error) || moved != kGetStatusLength ||
+        (reply[0] & kEndpointHalt) != 0) {
+      return true;
+    }
+  }
+  UsbSetupPacket setup;
+  setup.requestType = kCommandStatusRequestType;
+  setup.request = kCommandStatusRequest;
+  setup.index = device.interfaceNumber;
+  setup.length = kCommandStatusLength;
+  std::uint8_t reply[kCommandStatusLength] = {};
+  std::uint32_t moved = 0;
+  if (!usb.controlTransfer(setup, reply, moved, error) || moved != kCommandStatusLength) {
+    return true;
+  }
+  return reply[kCommandInProgressOffset] != 0;
 }
 
 bool runCommand(PicobootDevice& device, std::uint8_t commandId, const std::uint8_t* args,

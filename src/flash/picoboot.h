@@ -91,6 +91,11 @@ void closePicoboot(PicobootDevice& device);
 // "reset" with the Windows error; `status` is kept.
 bool resetInterface(PicobootDevice& device);
 
+// Whether the interface needs the recovery before a first command: a pipe is halted, a command is
+// still in progress, or the device cannot say. The boot ROM's interface reset also empties the
+// UF2 drive's task queue, so a reset of an idle interface can drop a block someone is copying.
+bool interfaceNeedsReset(PicobootDevice& device);
+
 // Sends one command with its data phase and acknowledgement. `transferLength` bytes of `data` are
 // written (bit 7 of `commandId` clear) or read into it (set). After a failure the interface has
 // been reset and `failedStep` is `stepName`.

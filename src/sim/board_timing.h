@@ -72,6 +72,7 @@ struct BoardCounters {
   std::uint32_t pagesRead = 0;
   std::uint32_t controlRequests = 0;
   std::uint32_t interfaceResets = 0;
+  std::uint32_t driveBlocksDropped = 0;  // drive blocks an interface reset threw away
   std::uint32_t reboots = 0;
   std::vector<FlashOperation> flashLog;  // erases and programs in order (the first 200000)
 

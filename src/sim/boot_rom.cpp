@@ -16,7 +16,11 @@ void BootRom::eraseSector(std::uint32_t address, bool viaDrive) {
 
 void BootRom::programPage(std::uint32_t address, const std::uint8_t* page, bool viaDrive) {
   std::uint32_t offset = address - kFlashBase;
-  if (offset < kChipSelectSize) flash_.programPage(offset, page, kFlashPageSize);
+  char pageName[24];
+  std::snprintf(pageName, sizeof pageName, "program@%08x", static_cast<unsigned>(address));
+  bool anyPageKept = flashFaults.next("program") != FaultKind::Fail;
+  bool kept = flashFaults.next(pageName) != FaultKind::Fail && anyPageKept;
+  if (offset < kChipSelectSize && kept) flash_.programPage(offset, page, kFlashPageSize);
   ++counters.pagesProgrammed;
   counters.logFlash({FlashOperation::Kind::Program, address, viaDrive});
 }

@@ -116,6 +116,9 @@ class BootRom {
   void powerOn();
 
   BoardCounters counters;
+  // "program" for any page, "program@<address in 8 hex digits>" for one (Fail: the page keeps
+  // what it held, as a worn page does; the ROM cannot tell).
+  FaultPlan flashFaults;
 
  private:
   static std::string commandFaultName(std::uint8_t commandId);

@@ -1,5 +1,6 @@
 #include "sim/rp2350_board.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -40,12 +41,20 @@ void Rp2350Board::enterUpdateMode(std::uint64_t visibleFromMs, bool picoboot, bo
   visibleFromMs_ = visibleFromMs;
   picobootEnabled_ = picoboot;
   driveEnabled_ = drive;
+  picobootFromMs_ = 0;
   ++generation_;
   rom_.powerOn();
   picoboot_.powerOn();
   download_.reset();
   rebooted_.reset();
   droppedOff_ = false;
+  driveBlock_.reset();
+  driveBlockLost_ = false;
+}
+
+void Rp2350Board::showPicobootFrom(std::uint64_t ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  picobootFromMs_ = ms;
 }
 
 void Rp2350Board::leaveUpdateMode() {
@@ -54,6 +63,7 @@ void Rp2350Board::leaveUpdateMode() {
   ++generation_;
   rom_.powerOn();
   picoboot_.powerOn();
+  driveBlock_.reset();
 }
 
 bool Rp2350Board::inUpdateMode() {
@@ -95,6 +105,12 @@ std::shared_ptr<Uf2Drive> Rp2350Board::drive() {
   return drive_;
 }
 
+bool Rp2350Board::driveBlockPending() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  poll(clock_.tickMs());
+  return driveBlock_.has_value();
+}
+
 std::uint8_t Rp2350Board::exclusiveAccess() {
   std::lock_guard<std::mutex> lock(mutex_);
   return rom_.exclusive();
@@ -132,6 +148,7 @@ std::string Rp2350Board::parentId() {
 }
 
 void Rp2350Board::poll(std::uint64_t nowMs) {
+  if (driveBlock_ && nowMs >= driveBlock_->doneAtMs) runDriveBlock();
   const auto& pending = rom_.pendingReboot();
   if (!updateMode_ || !pending || nowMs < pending->atMs) return;
   rebooted_ = *pending;
@@ -140,6 +157,7 @@ void Rp2350Board::poll(std::uint64_t nowMs) {
   ++generation_;
   rom_.powerOn();
   picoboot_.powerOn();
+  driveBlock_.reset();
 }
 
 bool Rp2350Board::visible(std::uint64_t nowMs) const {
@@ -150,7 +168,7 @@ bool Rp2350Board::present(std::uint64_t nowMs, std::uint64_t& generation) {
   std::lock_guard<std::mutex> lock(mutex_);
   poll(nowMs);
   generation = generation_;
-  return visible(nowMs) && picobootEnabled_;
+  return visible(nowMs) && picobootEnabled_ && nowMs >= picobootFromMs_;
 }
 
 std::uint32_t Rp2350Board::heldError() {
@@ -264,6 +282,13 @@ UsbFunctionModel::Handshake Rp2350Board::control(const UsbSetupPacket& setup, st
   if (setup.index != interfaceNumber()) return Handshake::Stall;
   if (setup.requestType == kTypeVendorInterfaceOut && setup.request == kInterfaceReset) {
     picoboot_.interfaceReset();
+    // The ROM's interface reset empties the drive's task queue too: a block still being written
+    // is thrown away, and the host's write of it never hears back.
+    if (driveBlock_) {
+      driveBlock_.reset();
+      driveBlockLost_ = true;
+      ++rom_.counters.driveBlocksDropped;
+    }
     return Handshake::Ack;
   }
   if (setup.requestType == kTypeVendorInterfaceIn && setup.request == kCommandStatus &&
@@ -310,6 +335,14 @@ bool Rp2350Board::writeDriveSector(const std::uint8_t* sector, std::uint64_t now
     error = kDriveErrorWriteProtect;
     return false;
   }
+  if (driveBlockLost_) {
+    // Windows gave up on the block that never completed, and with it on the file.
+    driveBlockLost_ = false;
+    error = kDriveErrorTimeout;
+    return false;
+  }
+  // One slot: a new block waits until the chip has finished the one before.
+  runDriveBlock();
   const BoardTiming& timing = options_.timing;
   costUs = timing.transferUs(kDriveSectorSize);
   rom_.counters.driveBytesWritten += kDriveSectorSize;
@@ -318,20 +351,50 @@ bool Rp2350Board::writeDriveSector(const std::uint8_t* sector, std::uint64_t now
   // A page is written by a task of its own; once a reboot is set, tasks no longer run.
   if (outcome == Uf2Download::Outcome::Ignored || rom_.rebooting()) return true;
   rom_.claimMutation(MutationSource::Drive, false);
-  if (page.eraseFirst) {
-    rom_.eraseSector(page.address, true);
-    costUs += timing.sectorEraseUs;
-  }
-  rom_.programPage(page.address, page.data, true);
-  costUs += timing.pageProgramUs;
+  DriveBlock block;
+  block.address = page.address;
+  block.eraseFirst = page.eraseFirst;
+  std::copy(page.data, page.data + kFlashPageSize, block.data.begin());
+  block.workUs = (page.eraseFirst ? timing.sectorEraseUs : 0) + timing.pageProgramUs;
+  costUs += block.workUs;
   if (outcome == Uf2Download::Outcome::WriteLast) {
     std::uint32_t family =
         sector[28] | sector[29] << 8 | sector[30] << 16 | std::uint32_t(sector[31]) << 24;
-    std::uint32_t flags = kRebootTypeFlashUpdate;
-    if (family == kFamilyRp2350ArmSecure) flags |= kRebootToArm;
-    if (family == kFamilyRp2350RiscV) flags |= kRebootToRiscv;
-    rom_.requestReboot(flags, kUf2RebootDelayMs, kFlashBase, 0, nowMs + costUs / 1000);
+    block.last = true;
+    block.rebootFlags = kRebootTypeFlashUpdate;
+    if (family == kFamilyRp2350ArmSecure) block.rebootFlags |= kRebootToArm;
+    if (family == kFamilyRp2350RiscV) block.rebootFlags |= kRebootToRiscv;
   }
+  block.doneAtMs = nowMs + (costUs + 999) / 1000;
+  driveBlock_ = block;
+  return true;
+}
+
+void Rp2350Board::runDriveBlock() {
+  if (!driveBlock_) return;
+  DriveBlock block = *driveBlock_;
+  driveBlock_.reset();
+  if (rom_.rebooting()) return;
+  if (block.eraseFirst) rom_.eraseSector(block.address, true);
+  rom_.programPage(block.address, block.data.data(), true);
+  if (block.last) {
+    rom_.requestReboot(block.rebootFlags, kUf2RebootDelayMs, kFlashBase, 0, block.doneAtMs);
+  }
+}
+
+std::uint64_t Rp2350Board::driveWorkInFlightUs() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return driveBlock_ ? driveBlock_->workUs : 0;
+}
+
+bool Rp2350Board::finishDriveWrites(std::uint32_t& error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (driveBlockLost_) {
+    driveBlockLost_ = false;
+    error = kDriveErrorTimeout;
+    return false;
+  }
+  runDriveBlock();
   return true;
 }
 
@@ -347,6 +410,7 @@ void Rp2350Board::dropOffBusLocked() {
   ++generation_;
   rom_.powerOn();
   picoboot_.powerOn();
+  driveBlock_.reset();
 }
 
 }  // namespace tw::sim

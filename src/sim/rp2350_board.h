@@ -5,6 +5,7 @@
 // board only reports the reboots its ROM carried out.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -40,6 +41,8 @@ class Rp2350Board : public UsbFunctionModel,
   // The ROM starts in update mode; its interfaces are enumerated from `visibleFromMs`. With
   // both switched off, both are shown (as the ROM does).
   void enterUpdateMode(std::uint64_t visibleFromMs, bool picoboot = true, bool drive = true);
+  // Windows gives the PICOBOOT interface its driver only at `ms`, later than the drive.
+  void showPicobootFrom(std::uint64_t ms);
   // Update mode ends: unplugged, or the chip runs something else now.
   void leaveUpdateMode();
   // In update mode with its interfaces enumerated.
@@ -56,7 +59,11 @@ class Rp2350Board : public UsbFunctionModel,
   void failCommand(std::uint8_t commandId, std::uint32_t status, std::uint32_t nth = 1,
                    std::uint32_t count = 1);
 
+  // Faults of the flash chip itself (see BootRom::flashFaults).
+  FaultPlan& flashFaults() { return rom_.flashFaults; }
   std::shared_ptr<Uf2Drive> drive();
+  // A block copied onto the drive is still being written by the chip.
+  bool driveBlockPending();
   NorFlash& flash() { return *flash_; }
   const std::string& serial() const { return options_.serial; }
   std::uint8_t exclusiveAccess();
@@ -89,6 +96,8 @@ class Rp2350Board : public UsbFunctionModel,
   bool driveMediaPresent() override;
   bool writeDriveSector(const std::uint8_t* sector, std::uint64_t nowMs, std::uint64_t& costUs,
                         std::uint32_t& error) override;
+  bool finishDriveWrites(std::uint32_t& error) override;
+  std::uint64_t driveWorkInFlightUs() override;
   void dropOffBus() override;
 
   // Besides the USB operations (see UsbFunctionModel), the world asks "boot" when the chip
@@ -99,6 +108,8 @@ class Rp2350Board : public UsbFunctionModel,
   // Carries out a reboot that is due by `nowMs`. Called with the lock held.
   void poll(std::uint64_t nowMs);
   void dropOffBusLocked();
+  // Writes the block in the drive's task slot, if any. Called with the lock held.
+  void runDriveBlock();
   bool visible(std::uint64_t nowMs) const;
   std::uint8_t interfaceNumber() const { return driveEnabled_ ? 1 : 0; }
   static Handshake handshake(PicobootDevice::Handshake h);
@@ -116,11 +127,27 @@ class Rp2350Board : public UsbFunctionModel,
   std::uint64_t visibleFromMs_ = 0;
   bool picobootEnabled_ = true;
   bool driveEnabled_ = true;
+  std::uint64_t picobootFromMs_ = 0;
   std::uint64_t generation_ = 0;
   std::uint32_t heldError_ = 0;
   std::optional<RebootRequest> rebooted_;
   bool droppedOff_ = false;
   std::shared_ptr<Uf2Drive> drive_;
+
+  // The ROM's drive task queue has one slot: the block the chip is writing, done at `doneAtMs`.
+  // The host hears that its block was written only then.
+  struct DriveBlock {
+    std::uint32_t address = 0;
+    bool eraseFirst = false;
+    std::array<std::uint8_t, kFlashPageSize> data{};
+    bool last = false;  // the file's last block: the chip reboots into it afterwards
+    std::uint32_t rebootFlags = 0;
+    std::uint64_t workUs = 0;  // erasing and programming it
+    std::uint64_t doneAtMs = 0;
+  };
+  std::optional<DriveBlock> driveBlock_;
+  // A block was dropped before it was written; the host's write of it never completes.
+  bool driveBlockLost_ = false;
 };
 
 }  // namespace tw::sim

@@ -93,7 +93,8 @@ bool Uf2Drive::Writer::write(const std::uint8_t* data, std::size_t size, std::si
   }
   CostMeter& meter = chip->meter();
   std::uint64_t startMs = meter.clock().tickMs();
-  std::uint64_t costUs = 0;
+  std::uint64_t costUs = owedUs_;
+  owedUs_ = 0;
   bool ok = true;
   std::size_t used = 0;
   while (used < size) {
@@ -109,13 +110,19 @@ bool Uf2Drive::Writer::write(const std::uint8_t* data, std::size_t size, std::si
     written = used;
   }
   if (ok) written = size;
-  meter.charge(costUs);
+  owedUs_ = std::min(costUs, chip->driveWorkInFlightUs());
+  meter.charge(costUs - owedUs_);
   return ok;
 }
 
 bool Uf2Drive::Writer::close(std::uint32_t& error) {
   partial_.clear();
-  return drive_->usable(error);
+  if (!drive_->usable(error)) return false;
+  auto chip = drive_->chip_.lock();
+  if (!chip) return true;
+  chip->meter().charge(owedUs_);
+  owedUs_ = 0;
+  return chip->finishDriveWrites(error);
 }
 
 }  // namespace tw::sim

@@ -22,6 +22,8 @@ inline constexpr std::uint32_t kDriveErrorFileNotFound = 2;
 inline constexpr std::uint32_t kDriveErrorWriteProtect = 19;
 inline constexpr std::uint32_t kDriveErrorNotReady = 21;
 inline constexpr std::uint32_t kDriveErrorWriteFault = 29;
+// A block whose completion never came: Windows gives up on the write.
+inline constexpr std::uint32_t kDriveErrorTimeout = 121;
 
 inline constexpr std::size_t kDriveSectorSize = 512;
 
@@ -37,6 +39,15 @@ class Uf2DriveChip {
   // the drive refuses it. `costUs` receives the time it takes.
   virtual bool writeDriveSector(const std::uint8_t* sector, std::uint64_t nowMs,
                                 std::uint64_t& costUs, std::uint32_t& error) = 0;
+  // The host flushes the file: waits until the chip has finished every block handed to it. False
+  // with a Windows error when a block's completion will never come.
+  virtual bool finishDriveWrites(std::uint32_t& error) {
+    (void)error;
+    return true;
+  }
+  // Chip time of the block still being written, if any: Windows' write returns once the block is
+  // handed over, and the host waits for the rest with its next block or its flush.
+  virtual std::uint64_t driveWorkInFlightUs() { return 0; }
   // The board leaves the bus (a fault on demand: the drive vanishes in the middle of a copy).
   virtual void dropOffBus() = 0;
   virtual CostMeter& meter() = 0;
@@ -70,6 +81,7 @@ class Uf2Drive : public std::enable_shared_from_this<Uf2Drive> {
    private:
     std::shared_ptr<Uf2Drive> drive_;
     std::vector<std::uint8_t> partial_;
+    std::uint64_t owedUs_ = 0;  // chip time of the last block handed over, not yet waited for
   };
 
   Uf2Drive(Profile profile, std::weak_ptr<Uf2DriveChip> chip)

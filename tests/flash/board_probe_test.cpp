@@ -143,7 +143,8 @@ const ProbeCase kProbeCases[] = {
     {"exit xip refused",
      [](BoardBench& b) {
        b.world.plugBoard({});
-       b.board().failCommand(kPicobootExitXip, 10);
+       // Twice: a probe that skipped the interface reset tries once more after the recovery.
+       b.board().failCommand(kPicobootExitXip, 10, 1, 2);
      },
      -1, "", "", false, "exit xip failed: not permitted (Windows error 31)"},
     {"interface reset refused",
