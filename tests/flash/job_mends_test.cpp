@@ -1,8 +1,8 @@
 // The firmware job where it used to go wrong: a cancel that arrives just as the board appears, a
 // board nobody could read, a restart with no board, the release that failed its signature, the
-// board read again after a job wrote it, a request taken but not yet begun, the version text of a
-// dongle that comes back, and the offer of the built-in image once it is checked. The job runs on
-// the test's thread, on virtual time; what must happen at an exact moment happens in a hook.
+// board read again after a job wrote it, the late dongle's detail, its version text, and the
+// offer of the built-in image once it is checked. The job runs on the test's thread, on virtual
+// time; what must happen at an exact moment happens in a hook.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -225,18 +225,6 @@ TEST(JobMends, ADongleThatComesBackLateKeepsOnlyTheRepairAdvice) {
   EXPECT_EQ(ending.result, FirmwareJobEnding::Result::Ok);
   EXPECT_EQ(ending.installed, "0.9.3");
   EXPECT_EQ(j.job().detail, advice);
-}
-
-TEST(JobMends, ATakenRequestCountsAsBusyUntilItsJobEnds) {
-  FirmwareState state;
-  std::string message;
-  ASSERT_TRUE(queueFirmwareRequest(state, "install", false, message));
-  FirmwareRequest taken;
-  ASSERT_TRUE(takeFirmwareRequest(state, taken));
-  EXPECT_TRUE(isJobBusy(state));
-  EXPECT_FALSE(queueFirmwareRequest(state, "repair", false, message));
-  EXPECT_EQ(message, "The dongle is already being worked on.");
-  EXPECT_FALSE(state.request.queued);
 }
 
 TEST(JobMends, TheReturningDongleShowsBytesItCannotPrintAsQuestionMarks) {
