@@ -17,7 +17,7 @@ constexpr std::size_t kIdentityReportCapacity = 512;
 
 bool keeps(std::uint8_t byte, IdentityChars chars) {
   if (byte < 0x20 || byte > 0x7E) return false;
-  return chars == IdentityChars::Printable || (byte != '"' && byte != '\\');
+  return chars != IdentityChars::JsonSafe || (byte != '"' && byte != '\\');
 }
 
 }  // namespace
@@ -28,7 +28,11 @@ std::string identityTextFromReport(const std::uint8_t* report, std::size_t lengt
   for (std::size_t i = 1; i < length && text.size() < kMaxIdentityChars; ++i) {
     std::uint8_t byte = report[i];
     if (byte == 0) break;
-    if (keeps(byte, chars)) text.push_back(static_cast<char>(byte));
+    if (keeps(byte, chars)) {
+      text.push_back(static_cast<char>(byte));
+    } else if (chars == IdentityChars::Marked) {
+      text.push_back('?');
+    }
   }
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;

@@ -18,6 +18,7 @@ namespace tw {
 enum class IdentityChars {
   Printable,  // every byte from 0x20 to 0x7E
   JsonSafe,   // the same without '"' and '\', so that the text can stand inside a JSON string
+  Marked,     // every byte kept, those outside 0x20 to 0x7E shown as '?'
 };
 
 // The identity text of an 0xF8 feature report of `length` bytes (byte 0 is the id): the kept

@@ -29,19 +29,34 @@ void findBoard(InstallWork& work) {
   }
 }
 
+// A board that could not be read may be anyone's: it is written only when this job brought it
+// into update mode, or the person agreed to replace what it holds.
+std::optional<FirmwareJobEnding> unidentified(const InstallWork& work) {
+  if (work.isRestart() || work.confirm || work.broughtIntoUpdateMode) return std::nullopt;
+  return FirmwareJobEnding::failed(
+      "This board couldn't be read, so this app can't tell whose firmware it holds and left it "
+      "alone.",
+      {}, true);
+}
+
 }  // namespace
 
 std::optional<FirmwareJobEnding> inspectBoard(InstallWork& work, bool& restart) {
   FirmwareJobContext& job = work.job;
-  job.update([](FirmwareState& state) {
+  // A cancel is raised only under the lock while the job says it can be cancelled, so deciding it
+  // under the same lock that ends that leaves no window: nothing has been written yet.
+  bool cancelled = false;
+  job.update([&](FirmwareState& state) {
+    cancelled = job.cancelRequested();
     state.job.cancellable = false;
     state.job.needsUser = false;
   });
+  if (cancelled) return FirmwareJobEnding::cancelled();
   job.setProgress(phase::INSPECT, 13, "Found it. Reading the dongle\xE2\x80\xA6");
   findBoard(work);
 
   restart = work.isRestart();
-  if (work.path.empty()) return std::nullopt;
+  if (work.path.empty()) return unidentified(work);
   std::string why;
   work.probe = probeBoard(work.ports.picoboot, work.path, work.probeProgram, work.probeVersion,
                           work.probeBlank, why);
@@ -50,7 +65,7 @@ std::optional<FirmwareJobEnding> inspectBoard(InstallWork& work, bool& restart) 
     work.probe = probeBoard(work.ports.picoboot, work.path, work.probeProgram, work.probeVersion,
                             work.probeBlank, why);
   }
-  if (work.probe != kProbeRead) return std::nullopt;
+  if (work.probe != kProbeRead) return unidentified(work);
 
   if (work.probeProgram == kOurProgram) {
     if (!work.probeVersion.empty()) {

@@ -13,6 +13,9 @@ constexpr std::uint32_t kLeavePollMs = 250;
 constexpr std::uint32_t kReturnWaitMs = 60000;
 constexpr std::uint32_t kStuckReturnWaitMs = 20000;
 constexpr std::uint32_t kReturnPollMs = 1200;
+// A balloon holds 255 characters; a longer reason is left to the finished card.
+constexpr std::size_t kBalloonReasonBytes = 60;
+constexpr char kUnplugAdvice[] = "Unplug the dongle and plug it back in to start the new firmware.";
 
 FirmwareJobEnding okEnding(const InstallWork& work, const std::string& installed, bool back) {
   if (work.restartOnly) {
@@ -27,12 +30,32 @@ FirmwareJobEnding okEnding(const InstallWork& work, const std::string& installed
                                       : "Firmware %s is on.",
                  installed.c_str());
   std::string suffix;
+  // The person asked for the release, not for the built-in image: the balloon says so, with a
+  // reason short enough to leave room for the rest.
+  if (!work.skippedRelease.empty()) {
+    suffix =
+        work.skippedWhy.size() <= kBalloonReasonBytes
+            ? formatText(JOB_TEXT_CAPACITY, " %s couldn't be used: %s.",
+                         work.skippedRelease.c_str(), work.skippedWhy.c_str())
+            : formatText(JOB_TEXT_CAPACITY, " %s couldn't be used.", work.skippedRelease.c_str());
+  }
   if (!back) {
-    suffix = work.settingsCleared
-                 ? " Pair your controller again: hold PS + Create, even if it is already on."
-                 : " Turn your controller on to use it.";
+    suffix += work.settingsCleared
+                  ? " Pair your controller again: hold PS + Create, even if it is already on."
+                  : " Turn your controller on to use it.";
   }
   return FirmwareJobEnding::ok(installed, message, true, suffix);
+}
+
+// The finished job's detail: why the release asked for was not installed, when it was not,
+// then `advice`.
+std::string closingDetail(const InstallWork& work, const std::string& advice) {
+  if (work.skippedRelease.empty()) return advice;
+  std::string detail = formatText(
+      JOB_TEXT_CAPACITY, "%s couldn't be used (%s), so this app installed its built-in %s instead.",
+      work.skippedRelease.c_str(), work.skippedWhy.c_str(), work.target.c_str());
+  if (!advice.empty()) detail += " " + advice;
+  return cutUtf8(detail, JOB_TEXT_CAPACITY);
 }
 
 }  // namespace
@@ -51,17 +74,21 @@ FirmwareJobEnding waitForDongle(InstallWork& work) {
     job.clock().sleepMs(kLeavePollMs);
   }
   stuck = stuck || work.rebootFailed;
-  if (stuck) job.setDetail("Unplug the dongle and plug it back in to start the new firmware.");
+  if (stuck) job.setDetail("%s", closingDetail(work, kUnplugAdvice).c_str());
   const std::uint32_t waitMs = stuck ? kStuckReturnWaitMs : kReturnWaitMs;
 
-  job.setCancellable(true);
+  // Only a cancel raised from here on is about this wait.
+  job.update([&job](FirmwareState& state) {
+    job.clearCancel();
+    state.job.cancellable = true;
+  });
   job.setProgress(phase::RECONNECT, 97, "%s",
                   work.settingsCleared
                       ? "Waiting for the dongle. It has forgotten your controller, so pair it "
                         "again: hold PS + Create until the light bar flashes quickly. Do this "
                         "even if the controller is already on."
                       : "Waiting for the dongle. Turn your controller on (PS button).");
-  const bool keepDetail = work.isRepair() && !work.settingsCleared;
+  const bool keepDetail = !work.repairAdvice.empty();
   std::string returned;
   bool back = false;
   const std::uint64_t until = job.clock().tickMs() + waitMs;
@@ -84,21 +111,22 @@ FirmwareJobEnding waitForDongle(InstallWork& work) {
           "The dongle came back on %s instead of %s. Try again, or use Reset everything.",
           returned.c_str(), work.expected.c_str()));
     }
-    // A repair the drive copy could not finish keeps telling the person how to forget their
-    // controllers by hand.
-    job.update([&returned, keepDetail](FirmwareState& state) {
+    // Back and running: what to do to get it back is done with. A repair the drive copy could
+    // not finish keeps telling the person how to forget their controllers by hand.
+    job.update([&](FirmwareState& state) {
       state.dongle.present = true;
       state.dongle.version = returned;
-      if (!keepDetail) state.job.detail.clear();
+      state.job.detail = closingDetail(work, work.repairAdvice);
     });
     return okEnding(work, returned, true);
   }
-  if (!stuck && !keepDetail) {
-    job.setDetail("%s", work.settingsCleared
-                            ? "Pair your controller again: hold PS + Create until the "
-                              "light bar flashes quickly. Do this even if the "
-                              "controller is already on."
-                            : "Turn your controller on and the Bridge will pick it up.");
+  if (!stuck) {
+    const std::string advice =
+        keepDetail             ? work.repairAdvice
+        : work.settingsCleared ? "Pair your controller again: hold PS + Create until the light bar "
+                                 "flashes quickly. Do this even if the controller is already on."
+                               : "Turn your controller on and the Bridge will pick it up.";
+    job.setDetail("%s", closingDetail(work, advice).c_str());
   }
   return okEnding(work, work.expected, false);
 }

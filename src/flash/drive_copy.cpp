@@ -20,6 +20,10 @@ FirmwareJobEnding noCopyPossible(const InstallWork& work) {
   const char* sentence;
   if (work.wroteSomething) {
     sentence = "The firmware only got partway onto the dongle.";
+  } else if (work.settingsErasing) {
+    sentence =
+        "The firmware on the dongle is whole, but its settings couldn't be cleared. Press Try "
+        "again, or hold the dongle's button for two seconds to forget paired controllers.";
   } else if (work.probe == -2) {
     sentence =
         "Another program is using the dongle's update connection, so nothing was changed. Close "
@@ -96,13 +100,16 @@ std::optional<FirmwareJobEnding> copyToDrive(InstallWork& work) {
   for (std::uint32_t waited = 0; waited < kGoneWaitMs; waited += kGonePollMs) {
     if (!isRp2350Drive(files, letter)) {
       work.viaPicoboot = false;
-      if (work.isRepair()) {
-        job.setDetail(
+      work.copiedToDrive = true;
+      // The image cannot reach the settings area, so settings erased before the direct write
+      // failed stay erased.
+      if (work.isRepair() && work.settingsErased) work.settingsCleared = true;
+      if (work.isRepair() && !work.settingsCleared) {
+        work.repairAdvice =
             "The firmware is reinstalled, but its settings couldn't be cleared this way. Hold the "
-            "dongle's button for two seconds to forget paired controllers.");
-      } else {
-        job.update([](FirmwareState& state) { state.job.detail.clear(); });
+            "dongle's button for two seconds to forget paired controllers.";
       }
+      job.update([&work](FirmwareState& state) { state.job.detail = work.repairAdvice; });
       work.expected = work.target;
       return std::nullopt;
     }

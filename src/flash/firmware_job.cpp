@@ -13,6 +13,16 @@ constexpr char kStarting[] = "Starting\xE2\x80\xA6";
 constexpr char kCancelled[] = "Cancelled. Nothing was changed.";
 constexpr char kSomethingWentWrong[] = "Something went wrong.";
 
+void forgetBoardRead(BootBoard& board) {
+  board.read = BOARD_NOT_READ;
+  board.blank = false;
+  board.ours = false;
+  board.program.clear();
+  board.version.clear();
+  board.why.clear();
+  board.retryAt = 0;
+}
+
 }  // namespace
 
 FirmwareJobEnding FirmwareJobEnding::ok(std::string installed, std::string message, bool install,
@@ -98,6 +108,8 @@ bool takeFirmwareRequest(FirmwareState& state, FirmwareRequest& taken) {
   taken = state.request;
   taken.action = cutUtf8(state.request.action, JOB_WORD_CAPACITY);
   state.request.queued = false;
+  // Begun under the same lock: no moment passes in which a second request could be queued.
+  beginFirmwareJob(state, taken);
   return true;
 }
 
@@ -165,7 +177,12 @@ void endFirmwareJob(FirmwareState& state, const FirmwareJobEnding& ending, std::
       }
       break;
   }
-  if (state.board.present) state.board.advised = true;
+  if (state.board.present) {
+    state.board.advised = true;
+    // A board the job wrote that is still in update mode (an image that does not start) is read
+    // again before anything is said about it.
+    if (ending.wroteBoard) forgetBoardRead(state.board);
+  }
   ++state.firmwareSeq;
 }
 

@@ -79,6 +79,9 @@ struct FirmwareJobEnding {
   std::string error;
   std::string tech;
   bool refused = false;
+  // Whatever the result: the job changed the flash of the board in update mode, so what was read
+  // of it before no longer holds.
+  bool wroteBoard = false;
 
   static FirmwareJobEnding ok(std::string installed, std::string message, bool install,
                               std::string noticeSuffix = {});
@@ -97,7 +100,8 @@ bool isJobBusy(const FirmwareState& state);
 bool queueFirmwareRequest(FirmwareState& state, std::string_view action, bool confirm,
                           std::string& message);
 
-// Takes the queued request for the firmware thread; false when none is queued.
+// Takes the queued request for the firmware thread and begins its job (as beginFirmwareJob), so
+// that it counts as busy throughout; false when none is queued.
 bool takeFirmwareRequest(FirmwareState& state, FirmwareRequest& taken);
 
 // The job begins: a fresh record, active and cancellable, phase "prepare", the version it starts

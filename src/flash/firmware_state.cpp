@@ -4,6 +4,11 @@
 #include "firmware/versions.h"
 
 namespace tw {
+
+std::string releaseIdentity(const ReleaseInfo& build) {
+  return std::string(build.version) + '\n' + build.sha256 + '\n' + build.sig;
+}
+
 const char* offerVersion(const FirmwareState& state, OfferedVersion& out, bool* fromList) {
   if (fromList != nullptr) *fromList = false;
   out.text[0] = '\0';
@@ -11,6 +16,10 @@ const char* offerVersion(const FirmwareState& state, OfferedVersion& out, bool* 
   // While a check runs, or after one failed, the stored list may be stale: it is not consulted.
   if (state.online.state == OnlineState::Ok) {
     const ReleaseInfo* build = selectBuild(&state.online.list);
+    if (build != nullptr && !state.unusableRelease.empty() &&
+        releaseIdentity(*build) == state.unusableRelease) {
+      build = nullptr;
+    }
     if (build != nullptr && (version[0] == '\0' || compareVersions(build->version, version) > 0)) {
       version = build->version;
       if (fromList != nullptr) *fromList = true;

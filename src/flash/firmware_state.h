@@ -51,6 +51,9 @@ struct FirmwareState {
   OnlineCheck online;
   RunningDongle dongle;
   std::string lastOffered;  // the version "Firmware update ready" was last shown for
+  // The published build whose file failed its signature (see releaseIdentity): it is not offered
+  // again while the release list still names exactly that file.
+  std::string unusableRelease;
 
   // Set while a release-list check runs, on the check thread or inside the firmware job; at most
   // one runs at a time. Not under the lock: claimed by compare-and-exchange, released by exchange.
@@ -60,9 +63,13 @@ struct FirmwareState {
   FirmwareRequest request;  // the one request waiting for the firmware thread
 };
 
+// What tells one published build from another: its version, checksum and signature.
+std::string releaseIdentity(const ReleaseInfo& build);
+
 // The version this program would install now (empty when it has none), and whether it comes
 // from the release list (so it needs a download) rather than the built-in image. The release list
-// counts only after a successful check, and only when it names something newer. Lock held.
+// counts only after a successful check, and only when it names something newer that did not fail
+// its signature. Lock held.
 std::string offerVersion(const FirmwareState& state, bool* fromList = nullptr);
 
 // The same into a buffer of the caller's, for readers that must not allocate; returns its text.

@@ -200,11 +200,15 @@ bool FirmwareSubsystem::writeFirmwareState(char* buffer, std::size_t capacity) {
 }
 
 void FirmwareSubsystem::runFirmwareJob(const FirmwareRequest& request) {
-  cancelFlag_.exchange(false);
   {
     std::lock_guard<std::mutex> lock(state_.lock);
+    cancelFlag_.exchange(false);
     beginFirmwareJob(state_, request);
   }
+  runBegunJob(request);
+}
+
+void FirmwareSubsystem::runBegunJob(const FirmwareRequest& request) {
   postToTray(FW_CHANGED);
 
   FirmwareJobBody& body = options_.jobBody != nullptr ? *options_.jobBody : *pipeline_;
@@ -233,18 +237,26 @@ void FirmwareSubsystem::threadMain() {
   // Verify without the lock (it reads 2.5 MB); publish the result under it.
   BuiltInImage image;
   loadBuiltInImage(ports_.resources, image);
-  {
-    std::lock_guard<std::mutex> lock(state_.lock);
-    state_.builtIn = image;
-    ++state_.firmwareSeq;
-    seqToldTray_ = state_.firmwareSeq;
-  }
-  postToTray(FW_CHANGED);
+  publishBuiltInImage(image);
   while (!stopFlag_.load()) {
     wakeEvent_->wait(kTurnWaitMs);
     if (stopFlag_.load()) break;
     takeTurn();
   }
+}
+
+void FirmwareSubsystem::publishBuiltInImage(const BuiltInImage& image) {
+  {
+    std::lock_guard<std::mutex> lock(state_.lock);
+    state_.builtIn = image;
+    ++state_.firmwareSeq;
+    // The tray usually reports the dongle before the image is checked, and reports the same
+    // values again afterwards; the offer it may now have is decided here.
+    runOfferNoticeRule(state_);
+    seqToldTray_ = state_.firmwareSeq;
+  }
+  postToTray(FW_CHANGED);
+  postToTray(FW_NOTICE);
 }
 
 void FirmwareSubsystem::takeTurn() {
@@ -253,10 +265,12 @@ void FirmwareSubsystem::takeTurn() {
   bool taken;
   {
     std::lock_guard<std::mutex> lock(state_.lock);
+    // Cleared before the job begins: from then on a cancel is the person's, for this job.
+    cancelFlag_.exchange(false);
     taken = takeFirmwareRequest(state_, request);
   }
   if (taken) {
-    runFirmwareJob(request);
+    runBegunJob(request);
     return;
   }
   watchBoards();

@@ -82,6 +82,10 @@ class FirmwareSubsystem : public FirmwareService {
   bool fetchRelease(const ReleaseInfo& release, FetchedBytes& data, std::size_t& size,
                     std::string& reason, const FirmwareFetchProgress& progress = {});
 
+  // The built-in image has been checked: it is published, and a dongle already reported hears of
+  // it now (the firmware thread's first step, exposed for tests).
+  void publishBuiltInImage(const BuiltInImage& image);
+
   // One watcher pass; the firmware thread's, exposed for tests.
   void watchBoards();
   FirmwareState& state() { return state_; }
@@ -93,6 +97,8 @@ class FirmwareSubsystem : public FirmwareService {
  private:
   void threadMain();
   void takeTurn();
+  // The body and ending of a job that has begun.
+  void runBegunJob(const FirmwareRequest& request);
   void postToTray(WParam kind);
   void checkThreadMain();
 

@@ -245,9 +245,11 @@ class FlashWriteSession {
 
   bool clearSettings() {
     job_.setProgress(nullptr, 76, "Clearing settings and paired controllers\xE2\x80\xA6");
-    work_.wroteSomething = true;
-    return eraseFlash(device_, kSettingsAddress, kSettingsSize) ||
-           eraseFlash(device_, kSettingsAddress, kSettingsSize);
+    // The settings are not the image: a failure here leaves the firmware as whole as it was.
+    work_.settingsErasing = true;
+    work_.settingsErased = eraseFlash(device_, kSettingsAddress, kSettingsSize) ||
+                           eraseFlash(device_, kSettingsAddress, kSettingsSize);
+    return work_.settingsErased;
   }
 
   // A sector that read back wrong gets one more erase and write before the job gives up on it.
@@ -298,6 +300,7 @@ class FlashWriteSession {
       if (!std::all_of(settings, settings + kSettingsSize,
                        [](std::uint8_t b) { return b == 0xFF; })) {
         work_.tech = "the dongle's settings didn't clear";
+        work_.settingsErased = false;
         return false;
       }
     }

@@ -18,6 +18,12 @@ constexpr int kCheckPolls = 150;
 // A check this recent is as good as a new one.
 constexpr std::uint64_t kFreshCheckMs = 600000;
 
+// The reasons a release's file is refused for its signature.
+bool isSignatureFailure(const std::string& reason) {
+  return reason == "it arrived without a Tarnwick signature" ||
+         reason == "it isn't signed by Tarnwick";
+}
+
 FirmwareJobEnding fail(const std::string& sentence) {
   return FirmwareJobEnding::failed(sentence);
 }
@@ -95,6 +101,16 @@ std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
       if (!error.empty()) {
         job.setDetail("Couldn't download %s (%s), so this app is installing its built-in %s.",
                       build ? build->version : "the update", error.c_str(), kBuiltInImageVersion);
+        if (build) {
+          work.skippedRelease = build->version;
+          work.skippedWhy = error;
+        }
+        // A file that fails its signature fails it every time: it is not offered again until
+        // the release list names another.
+        if (build && isSignatureFailure(error)) {
+          job.update(
+              [&build](FirmwareState& state) { state.unusableRelease = releaseIdentity(*build); });
+        }
       }
     } else if (error.empty()) {
       return fail("No firmware is available to install. Connect to the internet and try again.");

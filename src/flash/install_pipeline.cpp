@@ -5,6 +5,13 @@ namespace tw {
 FirmwareJobEnding InstallPipeline::runFirmwareJob(FirmwareJobContext& job,
                                                   const FirmwareRequest& request) {
   InstallWork work(job, ports_, request);
+  FirmwareJobEnding ending = runStages(work);
+  ending.wroteBoard = work.wroteBoard();
+  return ending;
+}
+
+FirmwareJobEnding InstallPipeline::runStages(InstallWork& work) {
+  FirmwareJobContext& job = work.job;
   {
     std::lock_guard<std::mutex> lock(job.state().lock);
     work.from = job.state().job.from;

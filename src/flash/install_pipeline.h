@@ -14,6 +14,8 @@ class InstallPipeline : public FirmwareJobBody {
                                    const FirmwareRequest& request) override;
 
  private:
+  FirmwareJobEnding runStages(InstallWork& work);
+
   InstallPorts ports_;
 };
 

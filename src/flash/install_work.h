@@ -47,6 +47,8 @@ struct InstallWork {
 
   bool isRepair() const { return action == "repair"; }
   bool isRestart() const { return action == "restart"; }
+  // The board's flash may differ from what it held before the job.
+  bool wroteBoard() const { return wroteSomething || settingsErasing || copiedToDrive; }
 
   FirmwareJobContext& job;
   const InstallPorts& ports;
@@ -66,6 +68,8 @@ struct InstallWork {
   // The board as last found: its PICOBOOT interface and its RP2350 drive ("E:").
   std::string path;
   std::string drive;
+  // The board appeared while this job waited for its dongle to switch over or for its button.
+  bool broughtIntoUpdateMode = false;
   int probe = 0;  // kProbeRead, kProbeFailed, kProbeBusy; 0 before any probe
   std::string probeProgram;
   std::string probeVersion;
@@ -79,14 +83,21 @@ struct InstallWork {
   std::uint32_t touchedCount = 0;
   std::uint32_t needsWriteCount = 0;
 
-  bool wroteSomething = false;  // the board's flash has been changed in this job
-  bool viaPicoboot = false;     // written and verified over PICOBOOT, not copied to the drive
+  bool wroteSomething = false;   // the board's image has been changed in this job
+  bool settingsErasing = false;  // a repair sent the erase of the settings area
+  bool settingsErased = false;   // and the board said it was done
+  bool copiedToDrive = false;    // the drive took the UF2 file
+  bool viaPicoboot = false;      // written and verified over PICOBOOT, not copied to the drive
   bool rebootFailed = false;
   bool restartOnly = false;  // the job ends as a restart (nothing to install)
   // A repair cleared settings and paired controllers (only the direct write can).
   bool settingsCleared = false;
-  std::string expected;      // the version the dongle should come back on
-  std::string tech;          // technical text of the first failure
+  std::string repairAdvice;  // what a repair that kept the settings tells the person to do
+  // The release that could not be used, and why, when the built-in image was installed instead.
+  std::string skippedRelease;
+  std::string skippedWhy;
+  std::string expected;  // the version the dongle should come back on
+  std::string tech;      // technical text of the first failure
 };
 
 // The stages, in the order the job runs them.

@@ -65,7 +65,7 @@ bool readDongleVersion(DongleLink& dongle, std::string& version) {
   if (!dongle.getDonglePath(path, true)) return false;
   DongleChannel channel = dongle.openChannel(DongleUse::FeatureReports);
   std::string text;
-  if (!channel.readIdentity(kMaxReportLength, IdentityChars::Printable, text)) return false;
+  if (!channel.readIdentity(kMaxReportLength, IdentityChars::Marked, text)) return false;
   version = text;
   return !version.empty();
 }
@@ -74,6 +74,10 @@ std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work) {
   FirmwareJobContext& job = work.job;
   if (job.cancelRequested()) return FirmwareJobEnding::cancelled();
   if (boardInUpdateMode(work)) return std::nullopt;
+  // A restart is for a board already in update mode; the running dongle is left as it is.
+  if (work.isRestart()) {
+    return FirmwareJobEnding::failed("Nothing to restart: no dongle is in update mode.");
+  }
 
   std::string running;
   {
@@ -90,7 +94,10 @@ std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work) {
     const int seen =
         waitForBoard(work, kSwitchPollMs, canSwitch ? kSwitchWaitMs : kOldSwitchWaitMs);
     if (seen < 0) return FirmwareJobEnding::cancelled();
-    if (seen > 0) return std::nullopt;
+    if (seen > 0) {
+      work.broughtIntoUpdateMode = true;
+      return std::nullopt;
+    }
     askForButton(work, "Press the button on your dongle",
                  "Triple-click it. If nothing happens, unplug the dongle, hold the button and plug "
                  "it back in.");
@@ -120,6 +127,7 @@ std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work) {
     return FirmwareJobEnding::failed(
         "The dongle never showed up in update mode, so nothing was changed.");
   }
+  work.broughtIntoUpdateMode = true;
   job.update([](FirmwareState& state) {
     state.job.needsUser = false;
     state.job.detail.clear();

@@ -129,7 +129,8 @@ describe("firmware screens on the Linux app", { skip: skip || false }, () => {
     app.send("board usb-only");
     await cardTitleIs(page, "Your dongle is in update mode");
     app.send("board busy");
-    app.send("fw start install");
+    // A board nobody could read is written only when the person agreed, as the page asks.
+    app.send("fw start install confirm");
     await cardTitleIs(page, "That didn\u2019t finish", 20000);
     assert.equal(await page.textContent("#fwProgress .fw-msg"),
       "Another program is using the dongle's update connection, so nothing was changed. Close it " +

@@ -239,7 +239,7 @@ TEST_F(FirmwareJobQueue, DismissForgetsOnlyAFinishedJob) {
   EXPECT_EQ(f.job().error, "");
 }
 
-TEST_F(FirmwareJobQueue, TakingARequestCutsItsWordAndEmptiesTheQueue) {
+TEST_F(FirmwareJobQueue, TakingARequestCutsItsWordEmptiesTheQueueAndBeginsItsJob) {
   FirmwareRequest taken;
   EXPECT_FALSE(takeFirmwareRequest(state(), taken));
   state().request = FirmwareRequest{true, "reinstall-with-a-long-tail", true, false};
@@ -247,6 +247,10 @@ TEST_F(FirmwareJobQueue, TakingARequestCutsItsWordAndEmptiesTheQueue) {
   EXPECT_EQ(taken.action, "reinstall-with-");  // 15 characters
   EXPECT_TRUE(taken.confirm);
   EXPECT_FALSE(state().request.queued);
+  // Its job has begun with it: no second request slips in before it does.
+  EXPECT_TRUE(isJobBusy(state()));
+  std::string message;
+  EXPECT_FALSE(queueFirmwareRequest(state(), "repair", false, message));
 }
 
 TEST(FirmwareJobRecord, BeginningSetsTheRecordAndQuietsBoards) {

@@ -30,6 +30,8 @@ struct DriveBoard : test::FirmwareFixture {
   FirmwareJob run(const std::string& action) {
     FirmwareRequest request;
     request.action = action;
+    // A board that could not be read is written only when the person agreed.
+    request.confirm = true;
     firmware.runFirmwareJob(request);
     return job();
   }
