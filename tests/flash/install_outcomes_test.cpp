@@ -27,10 +27,11 @@ struct Outcome : test::FirmwareFixture {
     sim::storeSavedConfig(world.flash(), config);
     sim::storePairing(world.flash(), true);
   }
-  FirmwareJob run(const std::string& action) {
+  FirmwareJob run(const std::string& action, bool confirm = false) {
     FirmwareRequest request;
     request.queued = true;
     request.action = action;
+    request.confirm = confirm;
     startedAt = clock.tickMs();
     firmware.runFirmwareJob(request);
     return job();
@@ -151,7 +152,8 @@ TEST(InstallOutcome, ADriveCopyThatBringsBackAnotherVersionSaysSo) {
   o.releases.publish("0.9.4", sim::makeUf2(sim::makeFirmwareImage(recipe)));
   o.world.plugBoard(sim::World::BoardSetup::ours("0.9.3"));
   o.world.board().faults.always("open", sim::FaultKind::Fail);  // the drive is the only way in
-  const FirmwareJob job = o.run("update");
+  // A board that can't be read is written only with the person's agreement.
+  const FirmwareJob job = o.run("update", true);
   EXPECT_EQ(job.result, "failed");
   EXPECT_EQ(job.error,
             "The dongle came back on 0.9.5 instead of 0.9.4. Try again, or use Reset everything.");
