@@ -224,6 +224,13 @@ class DevicesCase(WineTestCase):
         self.assertTrue(answer.startswith("ok"), command + " -> " + answer)
         return answer
 
+    def after_polls(self, count):
+        """Returns once the program has enumerated HID devices `count` more times (its status
+        poll does every 2 s)."""
+        listings = lambda: int(self.world("listings").split()[1])  # noqa: E731
+        target = listings() + count
+        self.assertTrue(wait_until(lambda: listings() >= target, timeout=10 + 3 * count))
+
     def tray_shows(self, texts, timeout=15):
         """Waits until the tray shows one of `texts` (a text or a tuple of them)."""
         texts = (texts,) if isinstance(texts, str) else texts

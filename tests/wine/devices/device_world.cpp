@@ -23,6 +23,7 @@ namespace tw::devices {
 namespace {
 
 std::atomic<bool> vanishRequested{false};
+std::atomic<unsigned> hidListings{0};
 
 // How long the tray window takes to answer a message sent to it now, in milliseconds; -1 when
 // there is no window or it did not answer within two seconds.
@@ -96,6 +97,8 @@ void serveControlClient(SOCKET client) {
       } else if (line.rfind("release-uf2 ", 0) == 0) {
         // The build the update host publishes, from the same recipe as the Linux app's.
         answer = "ok " + hexText(sim::makeReleaseUf2(line.substr(12))) + "\n";
+      } else if (line == "listings") {
+        answer = "ok " + std::to_string(hidListings.load()) + "\n";
       } else if (line == "handles") {
         DWORD count = 0;
         GetProcessHandleCount(GetCurrentProcess(), &count);

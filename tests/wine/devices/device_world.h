@@ -21,6 +21,9 @@ void complain(const char* function, const std::string& fact);
 // which leaves the bus before the program can open it.
 void vanishAfterNextListing();
 bool takeVanishRequest();
+// The program's HID enumerations so far (its status polls, among others): a test waits for the
+// next polls by this count instead of by the clock.
+void noteHidListing();
 // Starts the control port's thread (once).
 void startControl();
 

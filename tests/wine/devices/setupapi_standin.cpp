@@ -91,6 +91,7 @@ DEVINST newNode(const std::string& deviceId) {
 bool listWorld(const GUID& classGuid, InterfaceList& list) {
   sim::World& w = world();
   if (IsEqualGUID(classGuid, kHidGuid)) {
+    noteHidListing();
     std::vector<std::string> paths;
     if (!w.hid().listInterfaces(paths)) return false;
     const std::string vanishing = takeVanishRequest() ? w.donglePath() : std::string();
