@@ -172,6 +172,9 @@ void vanishAfterNextListing() {
 bool takeVanishRequest() {
   return vanishRequested.exchange(false);
 }
+void noteHidListing() {
+  ++hidListings;
+}
 
 void startControl() {
   static std::once_flag once;
