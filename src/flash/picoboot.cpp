@@ -283,6 +283,22 @@ void clearRecord(PicobootDevice& device) {
   device.failedStep.clear();
 }
 
+// GET_STATUS of one endpoint: false when it did not answer; else whether it is halted.
+bool readEndpointHalt(UsbDevice& usb, std::uint8_t pipe, bool& halted) {
+  UsbSetupPacket getStatus;
+  getStatus.requestType = kGetStatusRequestType;
+  getStatus.request = kGetStatusRequest;
+  getStatus.index = pipe;
+  getStatus.length = kGetStatusLength;
+  std::uint8_t reply[kGetStatusLength] = {};
+  std::uint32_t moved = 0;
+  std::uint32_t error = 0;
+  if (!usb.controlTransfer(getStatus, reply, moved, error) || moved != kGetStatusLength)
+    return false;
+  halted = (reply[0] & kEndpointHalt) != 0;
+  return true;
+}
+
 }  // namespace
 
 std::string picobootSerial(const std::string& parentId) {
@@ -358,17 +374,8 @@ bool resetInterface(PicobootDevice& device) {
   std::uint32_t error = 0;
   for (std::uint8_t pipe : {device.pipeIn, device.pipeOut}) {
     usb.abortPipe(pipe, error);
-    UsbSetupPacket getStatus;
-    getStatus.requestType = kGetStatusRequestType;
-    getStatus.request = kGetStatusRequest;
-    getStatus.index = pipe;
-    getStatus.length = kGetStatusLength;
-    std::uint8_t reply[kGetStatusLength] = {};
-    std::uint32_t moved = 0;
-    if (usb.controlTransfer(getStatus, reply, moved, error) && moved == kGetStatusLength &&
-        (reply[0] & kEndpointHalt) != 0) {
-      usb.resetPipe(pipe, error);
-    }
+    bool halted = false;
+    if (readEndpointHalt(usb, pipe, halted) && halted) usb.resetPipe(pipe, error);
   }
   UsbSetupPacket reset;
   reset.requestType = kInterfaceResetRequestType;
@@ -388,17 +395,8 @@ bool interfaceNeedsReset(PicobootDevice& device) {
   UsbDevice& usb = *device.usb;
   std::uint32_t error = 0;
   for (std::uint8_t pipe : {device.pipeIn, device.pipeOut}) {
-    UsbSetupPacket getStatus;
-    getStatus.requestType = kGetStatusRequestType;
-    getStatus.request = kGetStatusRequest;
-    getStatus.index = pipe;
-    getStatus.length = kGetStatusLength;
-    std::uint8_t reply[kGetStatusLength] = {};
-    std::uint32_t moved = 0;
-    if (!usb.controlTransfer(getStatus, reply, moved, error) || moved != kGetStatusLength ||
-        (reply[0] & kEndpointHalt) != 0) {
-      return true;
-    }
+    bool halted = false;
+    if (!readEndpointHalt(usb, pipe, halted) || halted) return true;
   }
   UsbSetupPacket setup;
   setup.requestType = kCommandStatusRequestType;

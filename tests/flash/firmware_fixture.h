@@ -65,6 +65,14 @@ inline ScriptedJob::Script waitingJob(std::uint32_t waitMs) {
   };
 }
 
+// Flash bytes that read as erased.
+inline bool allErased(const std::vector<std::uint8_t>& bytes) {
+  for (std::uint8_t b : bytes) {
+    if (b != 0xFF) return false;
+  }
+  return true;
+}
+
 inline sim::World::Options worldWithoutDongle() {
   sim::World::Options options;
   options.donglePlugged = false;
@@ -76,8 +84,8 @@ struct FirmwareFixture {
       : world(clock, worldWithoutDongle()),
         files(clock),
         loop(clock),
-        firmware(FirmwarePorts{resources, loop, clock, world.usb(), dongle, files, desktop, updateHost,
-                               signatures, build::kTrustedReleaseKey},
+        firmware(FirmwarePorts{resources, loop, clock, world.usb(), dongle, files, desktop,
+                               updateHost, signatures, build::kTrustedReleaseKey},
                  FirmwareOptions{"1.2.0", body}) {
     if (withBuiltInImage) {
       resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);

@@ -16,6 +16,8 @@
 namespace tw {
 namespace {
 
+using test::allErased;
+
 constexpr std::uint32_t kImageSize = 40 * 4096;  // three 64 KB blocks, the last one partly
 constexpr std::uint32_t kSettingsOffset = 0x3FC000;
 constexpr std::uint32_t kSettingsSize = 16384;
@@ -74,13 +76,6 @@ struct Board : test::FirmwareFixture {
 bool saysNothingChanged(const FirmwareJob& job) {
   return job.error.find("othing was changed") != std::string::npos ||
          job.error.find("nothing on it was changed") != std::string::npos;
-}
-
-bool allErased(const std::vector<std::uint8_t>& bytes) {
-  for (std::uint8_t b : bytes) {
-    if (b != 0xFF) return false;
-  }
-  return true;
 }
 
 // The truth about the board after a job, whatever broke.

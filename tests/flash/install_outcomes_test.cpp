@@ -17,6 +17,8 @@
 namespace tw {
 namespace {
 
+using test::allErased;
+
 constexpr std::uint32_t kSettingsOffset = 0x3FC000;
 
 struct Outcome : test::FirmwareFixture {
@@ -48,13 +50,6 @@ struct Outcome : test::FirmwareFixture {
   }
   std::uint64_t startedAt = 0;
 };
-
-bool allErased(const std::vector<std::uint8_t>& bytes) {
-  for (std::uint8_t b : bytes) {
-    if (b != 0xFF) return false;
-  }
-  return true;
-}
 
 struct OutcomeCase {
   const char* name;

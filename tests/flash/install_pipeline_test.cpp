@@ -16,6 +16,8 @@
 namespace tw {
 namespace {
 
+using test::allErased;
+
 constexpr std::uint32_t kSettingsOffset = 0x3FC000;
 
 struct Pipeline : test::FirmwareFixture {
@@ -54,13 +56,6 @@ struct Pipeline : test::FirmwareFixture {
   }
   std::uint64_t startedAt = 0;
 };
-
-bool allErased(const std::vector<std::uint8_t>& bytes) {
-  for (std::uint8_t b : bytes) {
-    if (b != 0xFF) return false;
-  }
-  return true;
-}
 
 struct Case {
   const char* name;

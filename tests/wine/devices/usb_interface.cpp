@@ -1,5 +1,6 @@
 #include "usb_interface.h"
 
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <thread>
@@ -85,6 +86,9 @@ void UsbInterface::work() {
   }
   // Freed and idle: the world's handle goes now, so the interface can be opened again.
   device_.reset();
+  std::lock_guard<std::mutex> lock(mutex_);
+  released_ = true;
+  wake_.notify_all();
 }
 
 bool UsbInterface::runNow(const std::function<void(UsbDevice&)>& call) {
@@ -224,6 +228,10 @@ void UsbInterface::free() {
     records_.clear();
   }
   wake_.notify_all();
+  // As WinUSB does, the interface is let go before WinUsb_Free returns: the next open of the
+  // device must not find it still held by this handle.
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait_for(lock, std::chrono::seconds(5), [this] { return released_; });
 }
 
 void* addInterface(std::shared_ptr<UsbInterface> usb) {

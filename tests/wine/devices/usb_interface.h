@@ -95,6 +95,7 @@ class UsbInterface : public std::enable_shared_from_this<UsbInterface> {
   std::set<OVERLAPPED*> records_;
   std::map<std::uint8_t, std::uint32_t> timeouts_;
   bool freed_ = false;
+  bool released_ = false;  // the worker has let the world's device go
   std::uint32_t completions_ = 0;
   std::atomic<bool> left_{false};
 };

@@ -117,6 +117,24 @@ ULONG policySize(ULONG policy) {
   }
 }
 
+// The size of a policy's value when the call gives a value of a fitting length (at least the
+// size for a get, exactly it for a set); 0, after complaining, when not.
+ULONG checkedPolicySize(const char* function, ULONG policy, ULONG length, const void* value,
+                        bool exact) {
+  const ULONG size = policySize(policy);
+  if (size == 0) {
+    complain(function, "policy " + std::to_string(policy) + " is not one WinUSB defines");
+    return 0;
+  }
+  if (value == nullptr || (exact ? length != size : length < size)) {
+    complain(function, "a value of " + std::to_string(length) + " bytes for policy " +
+                           std::to_string(policy) + ", whose value is " + std::to_string(size) +
+                           " bytes");
+    return 0;
+  }
+  return size;
+}
+
 BOOL startTransfer(WINUSB_INTERFACE_HANDLE handle, UCHAR pipeId, PUCHAR buffer, ULONG length,
                    PULONG transferred, LPOVERLAPPED record, bool in, const char* function) {
   auto usb = interfaceOf(handle, function);
@@ -310,20 +328,12 @@ __declspec(dllexport) BOOL WINAPI
   const char* function = "WinUsb_GetPipePolicy";
   auto usb = interfaceOf(handle, function);
   if (!usb || !knownPipe(*usb, pipeId, function)) return FALSE;
-  const ULONG size = policySize(policy);
-  if (size == 0) {
-    complain(function, "policy " + std::to_string(policy) + " is not one WinUSB defines");
+  if (valueLength == nullptr) {
+    complain(function, "no ValueLength");
     return failWith(ERROR_INVALID_PARAMETER);
   }
-  if (valueLength == nullptr || value == nullptr) {
-    complain(function, "no ValueLength or no Value");
-    return failWith(ERROR_INVALID_PARAMETER);
-  }
-  if (*valueLength < size) {
-    complain(function, "a buffer of " + std::to_string(*valueLength) + " bytes; policy " +
-                           std::to_string(policy) + " is " + std::to_string(size));
-    return failWith(ERROR_INVALID_PARAMETER);
-  }
+  const ULONG size = checkedPolicySize(function, policy, *valueLength, value, false);
+  if (size == 0) return failWith(ERROR_INVALID_PARAMETER);
   bool ok = false;
   std::uint32_t got = 0, error = 0;
   if (!usb->runNow([&](tw::UsbDevice& device) {
@@ -345,21 +355,12 @@ __declspec(dllexport) BOOL WINAPI
   const char* function = "WinUsb_SetPipePolicy";
   auto usb = interfaceOf(handle, function);
   if (!usb || !knownPipe(*usb, pipeId, function)) return FALSE;
-  const ULONG size = policySize(policy);
-  if (size == 0) {
-    complain(function, "policy " + std::to_string(policy) + " is not one WinUSB defines");
-    return failWith(ERROR_INVALID_PARAMETER);
-  }
   if (policy == MAXIMUM_TRANSFER_SIZE) {
     complain(function, "MAXIMUM_TRANSFER_SIZE is read-only");
     return failWith(ERROR_INVALID_PARAMETER);
   }
-  if (value == nullptr || valueLength != size) {
-    complain(function, "ValueLength " + std::to_string(valueLength) + " for policy " +
-                           std::to_string(policy) + ", whose value is " + std::to_string(size) +
-                           " bytes");
-    return failWith(ERROR_INVALID_PARAMETER);
-  }
+  const ULONG size = checkedPolicySize(function, policy, valueLength, value, true);
+  if (size == 0) return failWith(ERROR_INVALID_PARAMETER);
   const std::uint32_t number =
       size == sizeof(UCHAR) ? *static_cast<UCHAR*>(value) : *static_cast<ULONG*>(value);
   bool ok = false;
