@@ -246,6 +246,7 @@ void FirmwareSubsystem::threadMain() {
 }
 
 void FirmwareSubsystem::publishBuiltInImage(const BuiltInImage& image) {
+  bool notice;
   {
     std::lock_guard<std::mutex> lock(state_.lock);
     state_.builtIn = image;
@@ -253,10 +254,11 @@ void FirmwareSubsystem::publishBuiltInImage(const BuiltInImage& image) {
     // The tray usually reports the dongle before the image is checked, and reports the same
     // values again afterwards; the offer it may now have is decided here.
     runOfferNoticeRule(state_);
+    notice = state_.notice.pending;
     seqToldTray_ = state_.firmwareSeq;
   }
   postToTray(FW_CHANGED);
-  postToTray(FW_NOTICE);
+  if (notice) postToTray(FW_NOTICE);  // the tray is woken only for something to show
 }
 
 void FirmwareSubsystem::takeTurn() {
