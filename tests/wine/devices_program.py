@@ -10,7 +10,6 @@ import subprocess
 import sys
 import tempfile
 import threading
-import time
 import unittest
 import urllib.parse
 
@@ -184,7 +183,6 @@ class DevicesProgram:
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
-        time.sleep(0.2)
         self.session.close()
         if self.drive:
             self.drive.close()

@@ -1,5 +1,7 @@
 #include "device_pipes.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -20,8 +22,6 @@ constexpr wchar_t kPipeNamePrefix[] = L"\\tw-";  // how FileNameInfo names our p
 // A waiting listener looks whether its device is still there when the world changes through the
 // control port, and otherwise this often (the program's own commands can take a device away).
 constexpr DWORD kPresenceCheckMs = 250;
-// How often waitUntilClosed looks.
-constexpr DWORD kClosedCheckMs = 5;
 constexpr std::size_t kSpareInstances = 4;
 
 struct Listener {
@@ -34,6 +34,7 @@ struct Listener {
 };
 
 std::mutex registryMutex;
+std::condition_variable listenerFinished;  // with registryMutex
 std::map<std::string, std::shared_ptr<Listener>> listeners;
 
 HANDLE makeInstance(const std::string& worldPath) {
@@ -124,6 +125,7 @@ void listen(std::shared_ptr<Listener> listener, std::vector<Waiting> waiting) {
   }
   std::lock_guard<std::mutex> lock(registryMutex);
   listener->finished = true;
+  listenerFinished.notify_all();
 }
 
 }  // namespace
@@ -188,15 +190,11 @@ void notifyWorldChanged() {
 
 bool waitUntilClosed(const std::string& worldPath, DWORD ms) {
   notifyWorldChanged();
-  for (DWORD waited = 0;; waited += kClosedCheckMs) {
-    {
-      std::lock_guard<std::mutex> lock(registryMutex);
-      auto found = listeners.find(worldPath);
-      if (found == listeners.end() || found->second->finished) return true;
-    }
-    if (waited >= ms) return false;
-    Sleep(kClosedCheckMs);
-  }
+  std::unique_lock<std::mutex> lock(registryMutex);
+  return listenerFinished.wait_for(lock, std::chrono::milliseconds(ms), [&worldPath] {
+    auto found = listeners.find(worldPath);
+    return found == listeners.end() || found->second->finished;
+  });
 }
 
 }  // namespace tw::devices
