@@ -93,13 +93,13 @@ struct Firmware {
     tw::loadBuiltInImage(resources, state.builtIn);
     if (!busy) return;
     state.board.present = state.board.usb = true;
-    state.board.read = tw::BOARD_READ;
+    state.board.read = tw::BoardRead::Read;
     state.board.program = "blink \"demo\" <1.0>";
     state.board.serial = "E0C9125B0D9B";
     state.board.drive = "E:";
     state.job.active = true;
-    state.job.action = "install";
-    state.job.phase = "write";
+    state.job.action = FirmwareAction::Install;
+    state.job.phase = JobPhase::Write;
     state.job.pct = 40;
     state.job.msg = "Writing the firmware\xE2\x80\xA6 12 of 40 sectors";
     state.job.detail = "Keep the dongle plugged in until this is done.";
@@ -114,8 +114,8 @@ struct Firmware {
   tw::sim::SimUpdateHost updateHost{tw::UpdateHost};
   tw::OpenSslSignatureVerifier signatures;
   tw::FirmwareSubsystem firmware{
-      tw::FirmwarePorts{resources, loop, clock, world.usb(), dongle, files, desktop, updateHost, signatures,
-                        tw::build::kTrustedReleaseKey},
+      tw::FirmwarePorts{resources, loop, clock, world.usb(), dongle, files, desktop, updateHost,
+                        signatures, tw::build::kTrustedReleaseKey},
       tw::FirmwareOptions{"1.2.0", nullptr}};
 };
 

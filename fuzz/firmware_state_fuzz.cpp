@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t more = in.byte();
   state.firmwareSeq = in.byte() * 16777259u;
   state.station = flags & 1;
-  state.builtIn.builtInState = static_cast<int>(more % 3) - 1;
+  state.builtIn.builtInState = static_cast<BuiltInState>(static_cast<int>(more % 3) - 1);
   tw::BootBoard& board = state.board;
   board.present = flags & 2;
   board.usb = flags & 4;

@@ -78,7 +78,7 @@ class ConsoleAwareFirmware : public tw::FirmwareSubsystem {
     {
       std::lock_guard<std::mutex> lock(state().lock);
       const tw::FirmwareJob& job = state().job;
-      if ((job.active || !job.result.empty()) && !job.msg.empty()) {
+      if ((job.active || !job.result == JobResult::None) && !job.msg.empty()) {
         step = job.phase + ": " + job.msg + (job.detail.empty() ? "" : " (" + job.detail + ")");
       }
     }

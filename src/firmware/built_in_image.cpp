@@ -6,7 +6,7 @@
 
 namespace tw {
 
-int loadBuiltInImage(Resources& resources, BuiltInImage& image) {
+BuiltInState loadBuiltInImage(Resources& resources, BuiltInImage& image) {
   image = BuiltInImage{};
   const std::uint8_t* bytes = nullptr;
   std::size_t size = 0;
@@ -18,13 +18,13 @@ int loadBuiltInImage(Resources& resources, BuiltInImage& image) {
     good = std::strcmp(digest, kBuiltInImageSha256) == 0;
   }
   if (!good) {
-    image.builtInState = -1;
-    return -1;
+    image.builtInState = BuiltInState::Unusable;
+    return image.builtInState;
   }
   image.bytes = bytes;
   image.size = size;
-  image.builtInState = 1;
-  return 1;
+  image.builtInState = BuiltInState::Verified;
+  return image.builtInState;
 }
 
 }  // namespace tw

@@ -27,16 +27,19 @@ constexpr char kBuiltInImageSha256[] =
     "9a54cbcc620ddb1e2a9dd7f80a2668b89d37df68d732f35f71db69a004a5f47e";
 #endif
 
+// The numbers are those the image's state has always been reported with.
+enum class BuiltInState : std::int8_t { Unusable = -1, NotExamined = 0, Verified = 1 };
+
 // The image as found at start-up. Held by the firmware state, which publishes it under its lock;
-// the bytes are read-only once `builtInState` is 1.
+// the bytes are read-only once it is Verified.
 struct BuiltInImage {
   const std::uint8_t* bytes = nullptr;
   std::size_t size = 0;
-  int builtInState = 0;  // 0 not yet examined, 1 verified, -1 missing or failed
+  BuiltInState builtInState = BuiltInState::NotExamined;  // Unusable: missing or failed
 };
 
 // Finds the image among the program's resources and checks its size and digest. Returns the
-// state it also writes to `image`: 1 with bytes and size set, or -1 with them cleared.
-int loadBuiltInImage(Resources& resources, BuiltInImage& image);
+// state it also writes to `image`: Verified with bytes and size set, or Unusable with them cleared.
+BuiltInState loadBuiltInImage(Resources& resources, BuiltInImage& image);
 
 }  // namespace tw

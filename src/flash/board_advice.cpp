@@ -7,7 +7,7 @@ namespace tw {
 bool isBoardAdviceDue(const FirmwareState& state) {
   const BootBoard& board = state.board;
   return board.present && !board.advised && !isJobBusy(state) && !state.station &&
-         (board.read == BOARD_READ || board.read == BOARD_READ_FAILED);
+         (board.read == BoardRead::Read || board.read == BoardRead::Failed);
 }
 
 void giveBoardAdvice(FirmwareState& state) {
@@ -19,7 +19,7 @@ void giveBoardAdvice(FirmwareState& state) {
     postNotice(state.notice, NoticeKind::Warning, kOurs,
                "This app has no firmware to install yet. Connect to the internet and open the "
                "panel.");
-  } else if (board.read == BOARD_READ_FAILED) {
+  } else if (board.read == BoardRead::Failed) {
     postNotice(state.notice, NoticeKind::Information, kOurs,
                "Open the panel to install firmware on it.");
   } else if (board.ours && (!isUsableVersion(board.version.c_str()) ||

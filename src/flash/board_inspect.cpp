@@ -4,6 +4,7 @@
 #include "firmware/versions.h"
 #include "flash/board_probe.h"
 #include "flash/install_work.h"
+#include "flash/our_firmware.h"
 #include "flash/rp2350_drive.h"
 
 namespace tw {
@@ -13,7 +14,6 @@ constexpr std::uint32_t kSearchMs = 4000;
 constexpr std::uint32_t kSearchStepMs = 200;
 constexpr std::uint32_t kBusyRetryMs = 1500;
 constexpr std::uint32_t kRestartDelayMs = 300;
-constexpr char kOurProgram[] = "korrinlink";
 
 // The interface may enumerate a little after the drive, or the other way round.
 void findBoard(InstallWork& work) {
@@ -52,7 +52,7 @@ std::optional<FirmwareJobEnding> inspectBoard(InstallWork& work, bool& restart) 
     state.job.needsUser = false;
   });
   if (cancelled) return FirmwareJobEnding::cancelled();
-  job.setProgress(phase::INSPECT, 13, "Found it. Reading the dongle\xE2\x80\xA6");
+  job.setProgress(JobPhase::Inspect, 13, "Found it. Reading the dongle\xE2\x80\xA6");
   findBoard(work);
 
   restart = work.isRestart();
@@ -60,22 +60,22 @@ std::optional<FirmwareJobEnding> inspectBoard(InstallWork& work, bool& restart) 
   std::string why;
   work.probe = probeBoard(work.ports.picoboot, work.path, work.probeProgram, work.probeVersion,
                           work.probeBlank, why);
-  if (work.probe == kProbeBusy) {
+  if (work.probe == BoardRead::Busy) {
     job.clock().sleepMs(kBusyRetryMs);
     work.probe = probeBoard(work.ports.picoboot, work.path, work.probeProgram, work.probeVersion,
                             work.probeBlank, why);
   }
-  if (work.probe != kProbeRead) return unidentified(work);
+  if (work.probe != BoardRead::Read) return unidentified(work);
 
-  if (work.probeProgram == kOurProgram) {
+  if (work.probeProgram == kOurProgramName) {
     if (!work.probeVersion.empty()) {
       work.from = work.probeVersion;
       job.update([&work](FirmwareState& state) { state.job.from = work.from; });
     }
     if (work.isRestart()) return std::nullopt;
-    if (work.action == "update" && isUsableVersion(work.probeVersion.c_str()) &&
+    if (work.action == FirmwareAction::Update && isUsableVersion(work.probeVersion.c_str()) &&
         compareVersions(work.probeVersion.c_str(), work.target.c_str()) >= 0) {
-      job.setProgress(phase::RESTART, 90, "It already has %s. Restarting it\xE2\x80\xA6",
+      job.setProgress(JobPhase::Restart, 90, "It already has %s. Restarting it\xE2\x80\xA6",
                       work.probeVersion.c_str());
       work.restartOnly = true;
       restart = true;
@@ -94,7 +94,7 @@ std::optional<FirmwareJobEnding> inspectBoard(InstallWork& work, bool& restart) 
 std::optional<FirmwareJobEnding> restartBoard(InstallWork& work) {
   // An update that found the board current has already said so.
   if (!work.restartOnly)
-    work.job.setProgress(phase::RESTART, 90, "Restarting the dongle\xE2\x80\xA6");
+    work.job.setProgress(JobPhase::Restart, 90, "Restarting the dongle\xE2\x80\xA6");
   work.restartOnly = true;
   PicobootDevice device;
   bool restarted = !work.path.empty() && openPicoboot(work.ports.picoboot, device, work.path) &&

@@ -23,10 +23,10 @@ std::string failureLine(const PicobootDevice& device) {
 }
 
 // The rest of the probe once the board is open; the caller closes it.
-int probeOpenBoard(PicobootDevice& device, std::string& program, std::string& version, bool& blank,
-                   std::string& why) {
+BoardRead probeOpenBoard(PicobootDevice& device, std::string& program, std::string& version,
+                         bool& blank, std::string& why) {
   std::unique_ptr<FlashPageReader> reader(new (std::nothrow) FlashPageReader);
-  if (!reader) return kProbeFailed;
+  if (!reader) return BoardRead::Failed;
   reader->device = &device;
 
   // The board may be taking someone's own UF2 copy through its drive, and the interface reset
@@ -36,11 +36,11 @@ int probeOpenBoard(PicobootDevice& device, std::string& program, std::string& ve
   bool reset = interfaceNeedsReset(device);
   if (reset && !resetInterface(device)) {
     why = failureLine(device);
-    return kProbeFailed;
+    return BoardRead::Failed;
   }
   if (!exitXip(device) && (reset || !exitXip(device))) {
     why = failureLine(device);
-    return kProbeFailed;
+    return BoardRead::Failed;
   }
 
   char programText[kProbeNameCapacity], versionText[kProbeNameCapacity];
@@ -51,11 +51,11 @@ int probeOpenBoard(PicobootDevice& device, std::string& program, std::string& ve
   if (info == 1) {
     program = programText;
     version = versionText;
-    return kProbeRead;
+    return BoardRead::Read;
   }
   if (info < 0) {
     why = failureLine(device);
-    return kProbeFailed;
+    return BoardRead::Failed;
   }
 
   // No program information: tell an erased board from one running something foreign. The first
@@ -63,10 +63,10 @@ int probeOpenBoard(PicobootDevice& device, std::string& program, std::string& ve
   std::uint8_t first[kFlashSectorSize];
   if (!readFlashCached(reader.get(), kFlashStart, first, sizeof first)) {
     why = failureLine(device);
-    return kProbeFailed;
+    return BoardRead::Failed;
   }
   blank = std::all_of(first, first + sizeof first, [](std::uint8_t b) { return b == 0xFF; });
-  return kProbeRead;
+  return BoardRead::Read;
 }
 
 }  // namespace
@@ -99,8 +99,8 @@ bool readFlashCached(void* context, std::uint32_t address, void* buffer, std::si
   return true;
 }
 
-int probeBoard(const PicobootPorts& ports, const std::string& path, std::string& program,
-               std::string& version, bool& blank, std::string& why) {
+BoardRead probeBoard(const PicobootPorts& ports, const std::string& path, std::string& program,
+                     std::string& version, bool& blank, std::string& why) {
   program.clear();
   version.clear();
   blank = false;
@@ -108,9 +108,9 @@ int probeBoard(const PicobootPorts& ports, const std::string& path, std::string&
   PicobootDevice device;
   if (!openPicoboot(ports, device, path)) {
     why = failureLine(device);
-    return heldByAnotherProgram(device.windowsError) ? kProbeBusy : kProbeFailed;
+    return heldByAnotherProgram(device.windowsError) ? BoardRead::Busy : BoardRead::Failed;
   }
-  int result = probeOpenBoard(device, program, version, blank, why);
+  BoardRead result = probeOpenBoard(device, program, version, blank, why);
   closePicoboot(device);
   return result;
 }

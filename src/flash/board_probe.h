@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "flash/boot_board.h"
 #include "flash/picoboot.h"
 
 namespace tw {
@@ -29,16 +30,11 @@ struct FlashPageReader {
 // 0x10FFFFFF. `context` is the FlashPageReader, so this serves as a FlashReader.
 bool readFlashCached(void* context, std::uint32_t address, void* buffer, std::size_t length);
 
-// Results of probeBoard.
-inline constexpr int kProbeRead = 1;
-inline constexpr int kProbeFailed = -1;
-inline constexpr int kProbeBusy = -2;
-
 // Opens the board at `path` and reads its program name and version (each at most 63 bytes, empty
 // when not declared). Without declared information, `blank` tells whether the first flash sector
-// is erased. Returns kProbeRead, kProbeFailed with the failure line (at most 199 bytes) in `why`,
-// or kProbeBusy when another program holds the board.
-int probeBoard(const PicobootPorts& ports, const std::string& path, std::string& program,
-               std::string& version, bool& blank, std::string& why);
+// is erased. Returns Read, Failed with the failure line (at most 199 bytes) in `why`, or Busy
+// when another program holds the board.
+BoardRead probeBoard(const PicobootPorts& ports, const std::string& path, std::string& program,
+                     std::string& version, bool& blank, std::string& why);
 
 }  // namespace tw

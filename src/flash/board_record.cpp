@@ -1,12 +1,12 @@
 #include "flash/board_record.h"
 
 #include "common/text.h"
+#include "flash/our_firmware.h"
 #include "platform/clock.h"
 
 namespace tw {
 namespace {
 
-constexpr char kProgramName[] = "korrinlink";
 constexpr char kNoInterfaceWhy[] = "Windows hasn't given this app the board's USB update interface";
 
 // Forgets the board; counts a change only when there was one.
@@ -62,7 +62,7 @@ bool recordSighting(FirmwareState& state, const BoardSighting& seen, std::uint64
       board.usb = true;
       board.path = seen.path;
       board.serial = seen.serial;
-      board.read = BOARD_NOT_READ;
+      board.read = BoardRead::NotRead;
       board.why.clear();
       ++state.firmwareSeq;
     } else {
@@ -76,14 +76,16 @@ bool recordSighting(FirmwareState& state, const BoardSighting& seen, std::uint64
   }
 
   if (!board.usb) {
-    if (board.read == BOARD_NOT_READ && intervalPassed(nowMs, board.seenAt, kDriveOnlyGiveUpMs)) {
-      board.read = BOARD_READ_FAILED;
+    if (board.read == BoardRead::NotRead &&
+        intervalPassed(nowMs, board.seenAt, kDriveOnlyGiveUpMs)) {
+      board.read = BoardRead::Failed;
       board.why = kNoInterfaceWhy;
       ++state.firmwareSeq;
     }
     return false;
   }
-  bool due = board.read == BOARD_NOT_READ || (board.read == BOARD_BUSY && nowMs >= board.retryAt);
+  bool due =
+      board.read == BoardRead::NotRead || (board.read == BoardRead::Busy && nowMs >= board.retryAt);
   if (!due || !intervalPassed(nowMs, board.seenAt, kReadAfterMs)) return false;
   pathToRead = board.path;
   return true;
@@ -95,11 +97,11 @@ void recordProbe(FirmwareState& state, const std::string& path, const BoardProbe
   if (!board.present || board.path != path) return;  // unplugged or replaced while being read
   board.read = probe.result;
   board.blank = probe.blank;
-  board.ours = probe.result == BOARD_READ && probe.program == kProgramName;
+  board.ours = probe.result == BoardRead::Read && probe.program == kOurProgramName;
   board.program = cutUtf8(probe.program, 64);
   board.version = cutUtf8(probe.version, 64);
-  board.why = probe.result == BOARD_READ ? std::string() : cutUtf8(probe.why, 200);
-  if (probe.result == BOARD_BUSY) board.retryAt = nowMs + kBusyRetryMs;
+  board.why = probe.result == BoardRead::Read ? std::string() : cutUtf8(probe.why, 200);
+  if (probe.result == BoardRead::Busy) board.retryAt = nowMs + kBusyRetryMs;
   ++state.firmwareSeq;
 }
 

@@ -21,7 +21,7 @@ struct BoardSighting {
 
 // What reading a board gave.
 struct BoardProbe {
-  std::int32_t result = BOARD_READ_FAILED;  // BOARD_READ, BOARD_READ_FAILED or BOARD_BUSY
+  BoardRead result = BoardRead::Failed;  // Read, Failed or Busy
   std::string program;
   std::string version;
   bool blank = false;

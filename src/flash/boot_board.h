@@ -6,12 +6,12 @@
 
 namespace tw {
 
-// Outcomes of reading a board over PICOBOOT.
-enum : std::int32_t {
-  BOARD_NOT_READ = 0,
-  BOARD_READ = 1,
-  BOARD_READ_FAILED = -1,
-  BOARD_BUSY = -2,  // another program holds it: read again later
+// Outcomes of reading a board over PICOBOOT. The numbers are what the state document shows.
+enum class BoardRead : std::int8_t {
+  Busy = -2,  // another program holds it: read again later
+  Failed = -1,
+  NotRead = 0,
+  Read = 1,
 };
 
 struct BootBoard {
@@ -20,7 +20,7 @@ struct BootBoard {
   std::string path;    // that interface's device path (UTF-8)
   std::string serial;  // ASCII, at most 39 characters
   std::string drive;   // its UF2 drive as letter and colon ("E:"), or empty
-  std::int32_t read = BOARD_NOT_READ;
+  BoardRead read = BoardRead::NotRead;
   bool blank = false;   // read: no program information and the first 4096 bytes all 0xFF
   bool ours = false;    // read: the firmware declares "korrinlink"
   std::string program;  // declared program name, at most 63 bytes

@@ -62,7 +62,7 @@ std::string closingDetail(const InstallWork& work, const std::string& advice) {
 
 FirmwareJobEnding waitForDongle(InstallWork& work) {
   FirmwareJobContext& job = work.job;
-  job.setProgress(phase::RECONNECT, 95, "Restarting the dongle\xE2\x80\xA6");
+  job.setProgress(JobPhase::Reconnect, 95, "Restarting the dongle\xE2\x80\xA6");
 
   bool stuck = true;
   for (std::uint32_t waited = 0; waited < kLeaveWaitMs && !job.stopRequested();
@@ -82,7 +82,7 @@ FirmwareJobEnding waitForDongle(InstallWork& work) {
     job.clearCancel();
     state.job.cancellable = true;
   });
-  job.setProgress(phase::RECONNECT, 97, "%s",
+  job.setProgress(JobPhase::Reconnect, 97, "%s",
                   work.settingsCleared
                       ? "Waiting for the dongle. It has forgotten your controller, so pair it "
                         "again: hold PS + Create until the light bar flashes quickly. Do this "

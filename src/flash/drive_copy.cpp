@@ -24,7 +24,7 @@ FirmwareJobEnding noCopyPossible(const InstallWork& work) {
     sentence =
         "The firmware on the dongle is whole, but its settings couldn't be cleared. Press Try "
         "again, or hold the dongle's button for two seconds to forget paired controllers.";
-  } else if (work.probe == -2) {
+  } else if (work.probe == BoardRead::Busy) {
     sentence =
         "Another program is using the dongle's update connection, so nothing was changed. Close "
         "it and press Try again.";
@@ -69,7 +69,7 @@ std::string writeUf2(InstallWork& work, char letter) {
                         static_cast<unsigned long>(error));
     }
     done += chunk;
-    work.job.setProgress(nullptr, static_cast<int>(20 + 60 * done / size),
+    work.job.setProgress(JobPhase::None, static_cast<int>(20 + 60 * done / size),
                          "Copying firmware\xE2\x80\xA6 %lu%%",
                          static_cast<unsigned long>(done * 100 / size));
   }
@@ -92,11 +92,11 @@ std::optional<FirmwareJobEnding> copyToDrive(InstallWork& work) {
   job.setDetail(
       "The direct write didn't work, so this app is copying the firmware onto the RP2350 drive "
       "instead.");
-  job.setProgress(phase::COPY, 20, "Copying firmware to the RP2350 drive\xE2\x80\xA6");
+  job.setProgress(JobPhase::Copy, 20, "Copying firmware to the RP2350 drive\xE2\x80\xA6");
   const std::string driveError = writeUf2(work, letter);
   if (!driveError.empty()) return copyFailed(work, driveError);
 
-  job.setProgress(phase::RESTART, 85, "Waiting for the dongle to restart\xE2\x80\xA6");
+  job.setProgress(JobPhase::Restart, 85, "Waiting for the dongle to restart\xE2\x80\xA6");
   for (std::uint32_t waited = 0; waited < kGoneWaitMs; waited += kGonePollMs) {
     if (!isRp2350Drive(files, letter)) {
       work.viaPicoboot = false;

@@ -8,12 +8,12 @@
 #include "firmware/update_host.h"
 #include "firmware/versions.h"
 #include "flash/online_check.h"
+#include "flash/our_firmware.h"
 
 namespace tw {
 namespace {
 
 constexpr std::size_t kScratchCapacity = 256;
-constexpr char kOldestSwitchingVersion[] = "0.9.0";  // can restart itself into update mode
 constexpr char kBuiltInNotes[] =
     "Light bar colours work from the panel, the panel notices the dongle arriving, Repair is a "
     "single button, and updates are never installed on their own.";
@@ -141,11 +141,11 @@ void chooseAdvice(const AdviceInputs& in, FirmwareAdvice& advice) {
   }
 
   const char* B = board->version.c_str();
-  if (board->read == BOARD_NOT_READ) {
+  if (board->read == BoardRead::NotRead) {
     setAdvice(advice, "reading", "");
     return formatAdvice(advice, "Reading what\xE2\x80\x99s on it\xE2\x80\xA6");
   }
-  if (board->read == BOARD_BUSY) {
+  if (board->read == BoardRead::Busy) {
     setAdvice(advice, "inuse", "");
     return formatAdvice(advice, "Another program is using it right now.");
   }
@@ -154,7 +154,7 @@ void chooseAdvice(const AdviceInputs& in, FirmwareAdvice& advice) {
     return formatAdvice(advice,
                         "This app has no firmware to install yet. Check your internet connection.");
   }
-  if (board->read == BOARD_READ && board->ours) {
+  if (board->read == BoardRead::Read && board->ours) {
     if (isUsableVersion(B) && compareVersions(T, B) < 0) {
       setAdvice(advice, "restart", "restart", false, true);
       return formatAdvice(
@@ -174,12 +174,12 @@ void chooseAdvice(const AdviceInputs& in, FirmwareAdvice& advice) {
     return formatAdvice(advice,
                         "It has Bridge firmware of an unknown version. Install %s to be sure.", T);
   }
-  if (board->read == BOARD_READ && board->blank) {
+  if (board->read == BoardRead::Read && board->blank) {
     setAdvice(advice, "install", "install");
     return formatAdvice(advice, "It has no firmware yet. Install %s to make it a Tarnwick Bridge.",
                         T);
   }
-  if (board->read == BOARD_READ) {
+  if (board->read == BoardRead::Read) {
     setAdvice(advice, "replace", "install", true);
     return formatAdvice(advice,
                         "It\xE2\x80\x99s running something else (\xE2\x80\x9C%s\xE2\x80\x9D). "
@@ -201,7 +201,7 @@ bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts&
   bool fromList = false;
   OfferedVersion offer;
   const char* target = offerVersion(state, offer, &fromList);
-  const bool builtInVerified = state.builtIn.builtInState == 1;
+  const bool builtInVerified = state.builtIn.builtInState == BuiltInState::Verified;
   const bool runningPresent = state.dongle.present;
   const char* runningVersion = state.dongle.version.c_str();
   const OnlineCheck& online = state.online;
@@ -219,7 +219,7 @@ bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts&
   doc.appendFormat(",\"station\":%s", boolText(state.station));
 
   const bool canSwitch = runningPresent && isUsableVersion(runningVersion) &&
-                         compareVersions(runningVersion, kOldestSwitchingVersion) >= 0;
+                         compareVersions(runningVersion, kOldestSelfSwitchingVersion) >= 0;
   doc.appendFormat(",\"running\":{\"present\":%s,\"canSwitch\":%s,\"version\":",
                    boolText(runningPresent), boolText(canSwitch));
   doc.appendJsonString(runningVersion);
@@ -250,7 +250,7 @@ bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts&
   doc.append(",\"builtIn\":");
   doc.appendJsonString(builtInVerified ? kBuiltInImageVersion : "");
   doc.appendFormat(",\"builtInChecked\":%s,\"online\":{\"state\":",
-                   boolText(state.builtIn.builtInState != 0));
+                   boolText(state.builtIn.builtInState != BuiltInState::NotExamined));
   doc.appendJsonString(onlineStateName(online.state));
   doc.append(",\"latest\":");
   doc.appendJsonString(selected != nullptr ? selected->version : "");
@@ -283,15 +283,15 @@ bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts&
       "\"needsUser\":%s,\"countdown\":%d,\"action\":",
       boolText(job.active), boolText(state.request.queued), boolText(job.automatic), job.pct,
       boolText(state.request.queued || job.cancellable), boolText(job.needsUser), job.countdown);
-  doc.appendJsonString(job.action);
+  doc.appendJsonString(actionWord(job.action));
   doc.append(",\"phase\":");
-  doc.appendJsonString(job.phase);
+  doc.appendJsonString(phaseWord(job.phase));
   doc.append(",\"msg\":");
   doc.appendJsonString(job.msg);
   doc.append(",\"detail\":");
   doc.appendJsonString(job.detail);
   doc.append(",\"result\":");
-  doc.appendJsonString(job.result);
+  doc.appendJsonString(resultWord(job.result));
   doc.append(",\"error\":");
   doc.appendJsonString(job.error);
   doc.append(",\"tech\":");
@@ -313,9 +313,10 @@ bool jobTrayText(const FirmwareState& state, std::string& line) {
   const FirmwareJob& job = state.job;
   if (job.needsUser) {
     line = "Press the button on your dongle";
-  } else if (job.phase == phase::WRITE || job.phase == phase::VERIFY || job.phase == phase::COPY) {
+  } else if (job.phase == JobPhase::Write || job.phase == JobPhase::Verify ||
+             job.phase == JobPhase::Copy) {
     line = formatText(64, "Updating firmware \xE2\x80\x94 %d%%", job.pct);
-  } else if (job.phase == phase::RECONNECT || job.phase == phase::RESTART) {
+  } else if (job.phase == JobPhase::Reconnect || job.phase == JobPhase::Restart) {
     line = "Restarting the dongle";
   } else {
     line = "Getting firmware ready";

@@ -7,14 +7,12 @@
 namespace tw {
 namespace {
 
-constexpr std::string_view kActions[] = {"update", "install", "reinstall", "repair", "restart"};
-
 constexpr char kStarting[] = "Starting\xE2\x80\xA6";
 constexpr char kCancelled[] = "Cancelled. Nothing was changed.";
 constexpr char kSomethingWentWrong[] = "Something went wrong.";
 
 void forgetBoardRead(BootBoard& board) {
-  board.read = BOARD_NOT_READ;
+  board.read = BoardRead::NotRead;
   board.blank = false;
   board.ours = false;
   board.program.clear();
@@ -52,17 +50,15 @@ FirmwareJobEnding FirmwareJobEnding::failed(std::string error, std::string tech,
 }
 
 bool isFirmwareAction(std::string_view word) {
-  for (std::string_view action : kActions) {
-    if (word == action) return true;
-  }
-  return false;
+  FirmwareAction action;
+  return parseFirmwareAction(word, action);
 }
 
 bool isJobBusy(const FirmwareState& state) {
   return state.job.active || state.request.queued;
 }
 
-bool queueFirmwareRequest(FirmwareState& state, std::string_view action, bool confirm,
+bool queueFirmwareRequest(FirmwareState& state, FirmwareAction action, bool confirm,
                           std::string& message) {
   message.clear();
   OfferedVersion offer;
@@ -77,14 +73,14 @@ bool queueFirmwareRequest(FirmwareState& state, std::string_view action, bool co
         "finish first so the two don't fight over the board.";
     return false;
   }
-  if (action == "restart" && !state.board.present) {
+  if (action == FirmwareAction::Restart && !state.board.present) {
     message = "Nothing to restart: no dongle is in update mode.";
     return false;
   }
   // An update the running dongle does not need: refused while it runs, so nothing is restarted
   // for nothing. A board in update mode is restarted by "update" whatever it holds.
   const RunningDongle& dongle = state.dongle;
-  if (action == "update" && !state.board.present && dongle.present &&
+  if (action == FirmwareAction::Update && !state.board.present && dongle.present &&
       isUsableVersion(dongle.version.c_str()) && isUsableVersion(target) &&
       compareVersions(target, dongle.version.c_str()) <= 0) {
     message = formatText(JOB_TEXT_CAPACITY, "You already have the newest firmware (%s).",
@@ -93,7 +89,7 @@ bool queueFirmwareRequest(FirmwareState& state, std::string_view action, bool co
   }
 
   state.request.queued = true;
-  state.request.action = cutUtf8(action, JOB_WORD_CAPACITY);
+  state.request.action = action;
   state.request.confirm = confirm;
   state.request.automatic = false;
   state.job = FirmwareJob{};
@@ -106,7 +102,6 @@ bool queueFirmwareRequest(FirmwareState& state, std::string_view action, bool co
 bool takeFirmwareRequest(FirmwareState& state, FirmwareRequest& taken) {
   if (!state.request.queued) return false;
   taken = state.request;
-  taken.action = cutUtf8(state.request.action, JOB_WORD_CAPACITY);
   state.request.queued = false;
   // Begun under the same lock: no moment passes in which a second request could be queued.
   beginFirmwareJob(state, taken);
@@ -119,10 +114,10 @@ void beginFirmwareJob(FirmwareState& state, const FirmwareRequest& request) {
   job.automatic = request.automatic;
   job.active = true;
   job.cancellable = true;
-  job.action = cutUtf8(request.action, JOB_WORD_CAPACITY);
-  job.phase = phase::PREPARE;
+  job.action = request.action;
+  job.phase = JobPhase::Prepare;
   const BootBoard& board = state.board;
-  if (board.present && board.read == BOARD_READ && board.ours) {
+  if (board.present && board.read == BoardRead::Read && board.ours) {
     job.from = cutUtf8(board.version, JOB_VERSION_CAPACITY);
   } else if (state.dongle.present) {
     job.from = cutUtf8(state.dongle.version, JOB_VERSION_CAPACITY);
@@ -140,10 +135,10 @@ void endFirmwareJob(FirmwareState& state, const FirmwareJobEnding& ending, std::
   job.needsUser = false;
   job.countdown = 0;
   job.finishedAt = nowMs;
-  job.phase = phase::DONE;
+  job.phase = JobPhase::Done;
   switch (ending.result) {
     case FirmwareJobEnding::Result::Ok:
-      job.result = "ok";
+      job.result = JobResult::Ok;
       job.installed = cutUtf8(ending.installed, JOB_VERSION_CAPACITY);
       job.pct = 100;
       job.msg = cutUtf8(ending.message, JOB_TEXT_CAPACITY);
@@ -156,13 +151,13 @@ void endFirmwareJob(FirmwareState& state, const FirmwareJobEnding& ending, std::
       }
       break;
     case FirmwareJobEnding::Result::Cancelled:
-      job.result = "cancelled";
+      job.result = JobResult::Cancelled;
       job.msg = kCancelled;
       job.detail.clear();
       job.pct = 0;
       break;
     case FirmwareJobEnding::Result::Failed:
-      job.result = "failed";
+      job.result = JobResult::Failed;
       job.error =
           cutUtf8(ending.error.empty() ? kSomethingWentWrong : ending.error, JOB_TEXT_CAPACITY);
       job.tech = cutUtf8(ending.tech, JOB_TEXT_CAPACITY);

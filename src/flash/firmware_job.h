@@ -8,47 +8,32 @@
 #include <string>
 #include <string_view>
 
+#include "flash/firmware_words.h"
+
 namespace tw {
 
 struct FirmwareState;
 
 // Capacities of the record's texts, terminator included.
-inline constexpr std::size_t JOB_WORD_CAPACITY = 16;     // action and phase words
 inline constexpr std::size_t JOB_TEXT_CAPACITY = 320;    // msg, detail, error, tech
-inline constexpr std::size_t JOB_RESULT_CAPACITY = 12;   // "ok", "cancelled", "failed"
 inline constexpr std::size_t JOB_VERSION_CAPACITY = 64;  // from, target, installed
-
-// The panel keys its layout off these; the person reads `msg`.
-namespace phase {
-inline constexpr char PREPARE[] = "prepare";
-inline constexpr char DOWNLOAD[] = "download";
-inline constexpr char ENTER[] = "enter";
-inline constexpr char BUTTON[] = "button";
-inline constexpr char INSPECT[] = "inspect";
-inline constexpr char WRITE[] = "write";
-inline constexpr char VERIFY[] = "verify";
-inline constexpr char COPY[] = "copy";
-inline constexpr char RESTART[] = "restart";
-inline constexpr char RECONNECT[] = "reconnect";
-inline constexpr char DONE[] = "done";
-}  // namespace phase
 
 // What the job is doing, or how it ended. Cleared to all zeros when a request is queued, when a
 // job begins, when a queued request is cancelled and when a finished job is dismissed.
 struct FirmwareJob {
   bool active = false;     // the firmware thread runs this job
   bool automatic = false;  // started without a person asking; no path here does that
-  std::string action;
-  std::string phase;
+  FirmwareAction action = FirmwareAction::None;
+  JobPhase phase = JobPhase::None;
   int pct = 0;  // of the whole job
   std::string msg;
   std::string detail;
-  bool cancellable = false;      // a cancel is honoured now
-  bool needsUser = false;        // waiting for the person to press the dongle's button
-  int countdown = 0;             // seconds before an install begins; always 0 here
-  std::string result;            // empty while running; then "ok", "cancelled" or "failed"
-  std::string error;             // the failure sentence for the person
-  std::string tech;              // technical detail of a failure, for support
+  bool cancellable = false;            // a cancel is honoured now
+  bool needsUser = false;              // waiting for the person to press the dongle's button
+  int countdown = 0;                   // seconds before an install begins; always 0 here
+  JobResult result = JobResult::None;  // None while running
+  std::string error;                   // the failure sentence for the person
+  std::string tech;                    // technical detail of a failure, for support
   bool refused = false;          // stopped without writing: nobody asked to replace what is there
   std::string from;              // the dongle's version when the job began
   std::string target;            // the version being installed
@@ -59,7 +44,7 @@ struct FirmwareJob {
 // The one request waiting for the firmware thread.
 struct FirmwareRequest {
   bool queued = false;
-  std::string action;
+  FirmwareAction action = FirmwareAction::None;
   bool confirm = false;  // the person agreed to replace firmware that is not ours
   bool automatic = false;
 };
@@ -97,7 +82,7 @@ bool isJobBusy(const FirmwareState& state);
 
 // Validates a request for a known action and queues it: true when queued (the record starts afresh
 // with "Starting…"), false with the refusal sentence in `message`, record and request untouched.
-bool queueFirmwareRequest(FirmwareState& state, std::string_view action, bool confirm,
+bool queueFirmwareRequest(FirmwareState& state, FirmwareAction action, bool confirm,
                           std::string& message);
 
 // Takes the queued request for the firmware thread and begins its job (as beginFirmwareJob), so

@@ -23,24 +23,24 @@ void FirmwareJobContext::changed() {
   post_(FW_CHANGED);
 }
 
-void FirmwareJobContext::setProgress(const char* phase, int pct) {
+void FirmwareJobContext::setProgress(JobPhase phase, int pct) {
   {
     std::lock_guard<std::mutex> lock(state_.lock);
-    if (phase != nullptr) state_.job.phase = cutUtf8(phase, JOB_WORD_CAPACITY);
+    if (phase != JobPhase::None) state_.job.phase = phase;
     if (pct >= 0) state_.job.pct = pct;
     ++state_.firmwareSeq;
   }
   changed();
 }
 
-void FirmwareJobContext::setProgress(const char* phase, int pct, const char* format, ...) {
+void FirmwareJobContext::setProgress(JobPhase phase, int pct, const char* format, ...) {
   va_list args;
   va_start(args, format);
   std::string msg = formatJobText(format, args);
   va_end(args);
   {
     std::lock_guard<std::mutex> lock(state_.lock);
-    if (phase != nullptr) state_.job.phase = cutUtf8(phase, JOB_WORD_CAPACITY);
+    if (phase != JobPhase::None) state_.job.phase = phase;
     if (pct >= 0) state_.job.pct = pct;
     state_.job.msg = std::move(msg);
     ++state_.firmwareSeq;
@@ -67,7 +67,7 @@ void FirmwareJobContext::downloadProgress(std::uint64_t received, std::uint64_t 
   received = std::min(received, total);
   const int pct = static_cast<int>(2 + received * 8 / total);
   const unsigned percent = static_cast<unsigned>(received * 100 / total);
-  setProgress(nullptr, pct, "Downloading firmware\xE2\x80\xA6 %u%%", percent);
+  setProgress(JobPhase::None, pct, "Downloading firmware\xE2\x80\xA6 %u%%", percent);
 }
 
 void FirmwareJobContext::setCancellable(bool cancellable) {

@@ -26,10 +26,10 @@ class FirmwareJobContext {
         stopFlag_(stopFlag),
         post_(std::move(post)) {}
 
-  // Sets the phase (at most 15 characters) when `phase` is given and `pct` when it is 0 or more;
+  // Sets the phase unless it is None, and `pct` when it is 0 or more;
   // the second form also sets `msg` by formatting (at most 319 bytes).
-  void setProgress(const char* phase, int pct);
-  void setProgress(const char* phase, int pct, const char* format, ...)
+  void setProgress(JobPhase phase, int pct);
+  void setProgress(JobPhase phase, int pct, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
   // Sets `detail` by formatting (at most 319 bytes).
   void setDetail(const char* format, ...) __attribute__((format(printf, 2, 3)));

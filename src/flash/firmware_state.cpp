@@ -12,7 +12,8 @@ std::string releaseIdentity(const ReleaseInfo& build) {
 const char* offerVersion(const FirmwareState& state, OfferedVersion& out, bool* fromList) {
   if (fromList != nullptr) *fromList = false;
   out.text[0] = '\0';
-  const char* version = state.builtIn.builtInState == 1 ? kBuiltInImageVersion : "";
+  const char* version =
+      state.builtIn.builtInState == BuiltInState::Verified ? kBuiltInImageVersion : "";
   // While a check runs, or after one failed, the stored list may be stale: it is not consulted.
   if (state.online.state == OnlineState::Ok) {
     const ReleaseInfo* build = selectBuild(&state.online.list);

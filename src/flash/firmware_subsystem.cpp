@@ -154,14 +154,15 @@ bool FirmwareSubsystem::offeredUpdate(std::string& version) {
 bool FirmwareSubsystem::startFirmwareAction(const std::string& action, bool confirm,
                                             std::string& error) {
   error.clear();
-  if (!isFirmwareAction(action)) {
+  FirmwareAction word;
+  if (!parseFirmwareAction(action, word)) {
     error = "Unknown action.";
     return false;
   }
   bool queued;
   {
     std::lock_guard<std::mutex> lock(state_.lock);
-    queued = queueFirmwareRequest(state_, action, confirm, error);
+    queued = queueFirmwareRequest(state_, word, confirm, error);
   }
   if (queued && wakeEvent_) wakeEvent_->set();
   postToTray(FW_CHANGED);

@@ -12,13 +12,13 @@
 #include "firmware/program_info.h"
 #include "flash/board_probe.h"
 #include "flash/install_work.h"
+#include "flash/our_firmware.h"
 
 namespace tw {
 namespace {
 
 constexpr std::uint32_t kRetrySleepMs = 200;
 constexpr std::uint32_t kRebootDelayMs = 500;
-constexpr char kOurProgram[] = "korrinlink";
 
 class FlashWriteSession {
  public:
@@ -94,7 +94,7 @@ class FlashWriteSession {
     // A scan the board broke off says nothing about whose firmware it holds; the write will find
     // out whether it still answers.
     if (info < 0 || (info == 1 && reader.usbFailed)) return true;
-    if (info == 1 && std::strcmp(program, kOurProgram) == 0) return true;
+    if (info == 1 && std::strcmp(program, kOurProgramName) == 0) return true;
     std::string recorded;
     if (info == 1) {
       recorded = program[0] != '\0' ? program : "unnamed";
@@ -116,7 +116,7 @@ class FlashWriteSession {
     }
     job_.update([&recorded](FirmwareState& state) {
       if (!state.board.present) return;
-      state.board.read = BOARD_READ;
+      state.board.read = BoardRead::Read;
       state.board.blank = false;
       state.board.ours = false;
       state.board.program = recorded;
@@ -159,7 +159,7 @@ class FlashWriteSession {
       work_.touched[s] = sectorHasData(work_.image, sectorAddress(s)) ? 1 : 0;
       work_.touchedCount += work_.touched[s];
     }
-    job_.setProgress(phase::WRITE, 15, "Checking what\xE2\x80\x99s on the dongle\xE2\x80\xA6");
+    job_.setProgress(JobPhase::Write, 15, "Checking what\xE2\x80\x99s on the dongle\xE2\x80\xA6");
     const std::uint32_t touched = std::max<std::uint32_t>(work_.touchedCount, 1);
     std::uint32_t compared = 0;
     return eachBlock([&](std::uint32_t first, std::uint32_t last) {
@@ -174,7 +174,7 @@ class FlashWriteSession {
         }
       }
       compared += touchedBetween(first, last);
-      job_.setProgress(nullptr, static_cast<int>(15 + 10 * compared / touched));
+      job_.setProgress(JobPhase::None, static_cast<int>(15 + 10 * compared / touched));
       return true;
     });
   }
@@ -203,7 +203,7 @@ class FlashWriteSession {
   }
 
   bool write() {
-    job_.setProgress(phase::WRITE, 25, "Writing firmware\xE2\x80\xA6 0%%");
+    job_.setProgress(JobPhase::Write, 25, "Writing firmware\xE2\x80\xA6 0%%");
     const bool bootLast = work_.touched[0] != 0;
     if (bootLast) {
       if (!work_.needsWrite[0]) {
@@ -227,7 +227,7 @@ class FlashWriteSession {
       }
       written += count;
       const unsigned percent = 100 * written / work_.needsWriteCount;
-      job_.setProgress(nullptr, static_cast<int>(25 + 50 * written / work_.needsWriteCount),
+      job_.setProgress(JobPhase::None, static_cast<int>(25 + 50 * written / work_.needsWriteCount),
                        "Writing firmware\xE2\x80\xA6 %u%%", percent);
       s += count - 1;
     }
@@ -239,12 +239,12 @@ class FlashWriteSession {
       }
       if (!done) return false;
     }
-    job_.setProgress(nullptr, 75, "Writing firmware\xE2\x80\xA6 100%%");
+    job_.setProgress(JobPhase::None, 75, "Writing firmware\xE2\x80\xA6 100%%");
     return true;
   }
 
   bool clearSettings() {
-    job_.setProgress(nullptr, 76, "Clearing settings and paired controllers\xE2\x80\xA6");
+    job_.setProgress(JobPhase::None, 76, "Clearing settings and paired controllers\xE2\x80\xA6");
     // The settings are not the image: a failure here leaves the firmware as whole as it was.
     work_.settingsErasing = true;
     work_.settingsErased = eraseFlash(device_, kSettingsAddress, kSettingsSize) ||
@@ -273,7 +273,7 @@ class FlashWriteSession {
   }
 
   bool verify() {
-    job_.setProgress(phase::VERIFY, 78, "Checking the write\xE2\x80\xA6");
+    job_.setProgress(JobPhase::Verify, 78, "Checking the write\xE2\x80\xA6");
     const std::uint32_t touched = std::max<std::uint32_t>(work_.touchedCount, 1);
     std::uint32_t verified = 0;
     const bool keptAll = eachBlock([&](std::uint32_t first, std::uint32_t last) {
@@ -290,7 +290,7 @@ class FlashWriteSession {
         if (!rewriteSector(differing[i])) return false;
       }
       verified += touchedBetween(first, last);
-      job_.setProgress(nullptr, static_cast<int>(78 + 14 * verified / touched));
+      job_.setProgress(JobPhase::None, static_cast<int>(78 + 14 * verified / touched));
       return true;
     });
     if (!keptAll) return false;
@@ -310,7 +310,7 @@ class FlashWriteSession {
   }
 
   void restart() {
-    job_.setProgress(phase::RESTART, 94, "Restarting the dongle\xE2\x80\xA6");
+    job_.setProgress(JobPhase::Restart, 94, "Restarting the dongle\xE2\x80\xA6");
     work_.rebootFailed = !reboot(device_, kRebootDelayMs);
     closePicoboot(device_);
     work_.touched.reset();

@@ -9,6 +9,7 @@
 #include "firmware/update_host.h"
 #include "firmware/versions.h"
 #include "flash/install_work.h"
+#include "flash/our_firmware.h"
 
 namespace tw {
 namespace {
@@ -44,7 +45,7 @@ bool refreshReleaseList(InstallWork& work) {
   }
   bool expected = false;
   if (!state.checkRunning.compare_exchange_strong(expected, true)) return true;
-  work.job.setProgress(phase::PREPARE, 2, "Checking %s for the newest firmware\xE2\x80\xA6",
+  work.job.setProgress(JobPhase::Prepare, 2, "Checking %s for the newest firmware\xE2\x80\xA6",
                        UpdateHost);
   work.ports.runCheck();
   state.checkRunning.exchange(false);
@@ -55,7 +56,7 @@ bool refreshReleaseList(InstallWork& work) {
 
 std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
   FirmwareJobContext& job = work.job;
-  job.setProgress(phase::PREPARE, 1, "Getting the firmware ready\xE2\x80\xA6");
+  job.setProgress(JobPhase::Prepare, 1, "Getting the firmware ready\xE2\x80\xA6");
   if (!refreshReleaseList(work)) return FirmwareJobEnding::cancelled();
 
   std::optional<ReleaseInfo> build;
@@ -68,13 +69,14 @@ std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
     }
     builtIn = state.builtIn;
   }
-  const bool builtInUsable = builtIn.builtInState == 1;
+  const bool builtInUsable = builtIn.builtInState == BuiltInState::Verified;
 
   std::string error;
   if (build && (!builtInUsable || compareVersions(build->version, kBuiltInImageVersion) > 0)) {
     FirmwareFetchProgress progress;
     progress.downloading = [&job](const ReleaseInfo& release) {
-      job.setProgress(phase::DOWNLOAD, 2, "Downloading firmware %s\xE2\x80\xA6", release.version);
+      job.setProgress(JobPhase::Download, 2, "Downloading firmware %s\xE2\x80\xA6",
+                      release.version);
     };
     progress.received = [&job](std::uint64_t received, std::uint64_t total) {
       job.downloadProgress(received, total);
@@ -89,7 +91,7 @@ std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
 
   if (work.source == nullptr) {
     if (builtInUsable) {
-      if (work.action == "update" && isUsableVersion(work.from.c_str()) &&
+      if (work.action == FirmwareAction::Update && isUsableVersion(work.from.c_str()) &&
           compareVersions(kBuiltInImageVersion, work.from.c_str()) <= 0) {
         const std::string why = error.empty() ? std::string(UpdateHost) + " didn't answer" : error;
         return fail(formatText(JOB_TEXT_CAPACITY, "Couldn't download %s: %s. Nothing was changed.",
@@ -127,7 +129,7 @@ std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
                            "The firmware file failed its checks (%s). Nothing was changed.",
                            problem));
   }
-  if (work.image.program[0] != '\0' && std::strcmp(work.image.program, "korrinlink") != 0) {
+  if (work.image.program[0] != '\0' && std::strcmp(work.image.program, kOurProgramName) != 0) {
     return fail(formatText(
         JOB_TEXT_CAPACITY,
         "That file isn't Tarnwick Bridge firmware (it says \xE2\x80\x9C%s\xE2\x80\x9D). Nothing "

@@ -45,14 +45,14 @@ struct InstallWork {
   InstallWork(FirmwareJobContext& job, const InstallPorts& ports, const FirmwareRequest& request)
       : job(job), ports(ports), action(request.action), confirm(request.confirm) {}
 
-  bool isRepair() const { return action == "repair"; }
-  bool isRestart() const { return action == "restart"; }
+  bool isRepair() const { return action == FirmwareAction::Repair; }
+  bool isRestart() const { return action == FirmwareAction::Restart; }
   // The board's flash may differ from what it held before the job.
   bool wroteBoard() const { return wroteSomething || settingsErasing || copiedToDrive; }
 
   FirmwareJobContext& job;
   const InstallPorts& ports;
-  std::string action;
+  FirmwareAction action;
   bool confirm;
 
   // The chosen source: a downloaded release (owned) or the built-in image (the program's own).
@@ -70,7 +70,7 @@ struct InstallWork {
   std::string drive;
   // The board appeared while this job waited for its dongle to switch over or for its button.
   bool broughtIntoUpdateMode = false;
-  int probe = 0;  // kProbeRead, kProbeFailed, kProbeBusy; 0 before any probe
+  BoardRead probe = BoardRead::NotRead;
   std::string probeProgram;
   std::string probeVersion;
   bool probeBlank = false;

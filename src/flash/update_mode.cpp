@@ -4,6 +4,7 @@
 // minutes. The job can be cancelled throughout.
 #include "firmware/versions.h"
 #include "flash/install_work.h"
+#include "flash/our_firmware.h"
 #include "flash/rp2350_drive.h"
 
 namespace tw {
@@ -12,7 +13,6 @@ namespace {
 constexpr std::uint8_t kCommandReport = 0xF6;
 constexpr std::uint8_t kCommandUpdateMode = 0x04;
 constexpr std::size_t kMaxReportLength = 512;
-constexpr char kSelfSwitchingSince[] = "0.9.0";
 
 constexpr std::uint32_t kSwitchPollMs = 250;
 constexpr std::uint32_t kSwitchWaitMs = 15000;
@@ -47,7 +47,7 @@ void askForButton(InstallWork& work, const char* title, const char* text) {
     postNotice(state.notice, NoticeKind::Information, title, "%s", text);
   });
   work.job.post(FW_NOTICE);
-  work.job.setProgress(phase::BUTTON, 10, "Triple-click the button on your dongle.");
+  work.job.setProgress(JobPhase::Button, 10, "Triple-click the button on your dongle.");
 }
 
 }  // namespace
@@ -88,8 +88,8 @@ std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work) {
 
   if (!running.empty()) {
     const bool canSwitch = isUsableVersion(running.c_str()) &&
-                           compareVersions(running.c_str(), kSelfSwitchingSince) >= 0;
-    job.setProgress(phase::ENTER, 10, "Switching the dongle to update mode\xE2\x80\xA6");
+                           compareVersions(running.c_str(), kOldestSelfSwitchingVersion) >= 0;
+    job.setProgress(JobPhase::Enter, 10, "Switching the dongle to update mode\xE2\x80\xA6");
     sendSwitchReport(work.ports.dongle);
     const int seen =
         waitForBoard(work, kSwitchPollMs, canSwitch ? kSwitchWaitMs : kOldSwitchWaitMs);

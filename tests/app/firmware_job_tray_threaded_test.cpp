@@ -27,7 +27,7 @@ class TwoStepJob : public FirmwareJobBody {
   FirmwareJobEnding runFirmwareJob(FirmwareJobContext& job, const FirmwareRequest&) override {
     if (!job.cancellableWait(1000)) return FirmwareJobEnding::cancelled();
     job.setCancellable(false);
-    job.setProgress(phase::WRITE, 40, "Writing\xE2\x80\xA6");
+    job.setProgress(JobPhase::Write, 40, "Writing\xE2\x80\xA6");
     job.cancellableWait(1000);
     return FirmwareJobEnding::ok("0.9.3", "Firmware 0.9.3 is on.", true);
   }
@@ -55,8 +55,8 @@ TEST(FirmwareJobTrayThreaded, AnUpdateFromTheMenuShowsItsWayThroughTheTray) {
   sim::SimUpdateHost host(UpdateHost);  // publishes nothing: the built-in image is the offer
   OpenSslSignatureVerifier signatures;
   TwoStepJob body;
-  FirmwareSubsystem firmware(FirmwarePorts{resources, loop, clock, world.usb(), link, files, shell, host,
-                                           signatures, build::kTrustedReleaseKey},
+  FirmwareSubsystem firmware(FirmwarePorts{resources, loop, clock, world.usb(), link, files, shell,
+                                           host, signatures, build::kTrustedReleaseKey},
                              FirmwareOptions{"1.2.0", &body});
   testing::CountingLauncher launcher;
   testing::FixedPortServer server;

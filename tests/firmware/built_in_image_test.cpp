@@ -16,8 +16,8 @@ TEST(BuiltInImage, VerifiesAndDeclaresItsVersion) {
   EmbeddedResources resources;
   resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
   BuiltInImage image;
-  ASSERT_EQ(loadBuiltInImage(resources, image), 1);
-  EXPECT_EQ(image.builtInState, 1);
+  ASSERT_EQ(loadBuiltInImage(resources, image), BuiltInState::Verified);
+  EXPECT_EQ(image.builtInState, BuiltInState::Verified);
   EXPECT_EQ(image.size, 2594816u);
   EXPECT_EQ(image.bytes, builtInFirmwareImage);
 
@@ -86,8 +86,8 @@ TEST(BuiltInImage, DeclaresNoExecutableImage) {
 TEST(BuiltInImage, AnythingElseIsNeverUsed) {
   BuiltInImage image;
   EmbeddedResources none;
-  EXPECT_EQ(loadBuiltInImage(none, image), -1);
-  EXPECT_EQ(image.builtInState, -1);
+  EXPECT_EQ(loadBuiltInImage(none, image), BuiltInState::Unusable);
+  EXPECT_EQ(image.builtInState, BuiltInState::Unusable);
   EXPECT_EQ(image.bytes, nullptr);
 
   std::vector<std::uint8_t> copy(builtInFirmwareImage,
@@ -97,24 +97,24 @@ TEST(BuiltInImage, AnythingElseIsNeverUsed) {
     copy[at] ^= 0x01;
     EmbeddedResources flipped;
     flipped.add(kResourceBuiltInFirmware, copy.data(), copy.size());
-    EXPECT_EQ(loadBuiltInImage(flipped, image), -1);
-    EXPECT_EQ(image.builtInState, -1);
+    EXPECT_EQ(loadBuiltInImage(flipped, image), BuiltInState::Unusable);
+    EXPECT_EQ(image.builtInState, BuiltInState::Unusable);
     EXPECT_EQ(image.size, 0u);
     copy[at] ^= 0x01;
   }
 
   EmbeddedResources shorter;
   shorter.add(kResourceBuiltInFirmware, copy.data(), copy.size() - 512);
-  EXPECT_EQ(loadBuiltInImage(shorter, image), -1);
+  EXPECT_EQ(loadBuiltInImage(shorter, image), BuiltInState::Unusable);
 
   copy.resize(copy.size() + 512);
   EmbeddedResources longer;
   longer.add(kResourceBuiltInFirmware, copy.data(), copy.size());
-  EXPECT_EQ(loadBuiltInImage(longer, image), -1);
+  EXPECT_EQ(loadBuiltInImage(longer, image), BuiltInState::Unusable);
 
   EmbeddedResources otherId;
   otherId.add(201, builtInFirmwareImage, builtInFirmwareImageSize);
-  EXPECT_EQ(loadBuiltInImage(otherId, image), -1);
+  EXPECT_EQ(loadBuiltInImage(otherId, image), BuiltInState::Unusable);
 }
 
 }  // namespace

@@ -24,14 +24,14 @@ struct ArrivalCase {
   const char* name;
   std::uint64_t interfaceAfterMs;  // after the drive was first seen
   bool sameBoard;
-  std::int32_t readAt6001;  // before the interface comes
+  BoardRead readAt6001;  // before the interface comes
 };
 
 TEST(BoardArrival, AnInterfaceWithinEightSecondsOfItsDriveContinuesTheSameBoard) {
   const ArrivalCase cases[] = {
-      {"3 s later", 3000, true, BOARD_READ},
-      {"just before 8 s", 7999, true, BOARD_READ_FAILED},
-      {"at 8 s", 8000, false, BOARD_READ_FAILED},
+      {"3 s later", 3000, true, BoardRead::Read},
+      {"just before 8 s", 7999, true, BoardRead::Failed},
+      {"at 8 s", 8000, false, BoardRead::Failed},
   };
   for (const ArrivalCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -50,9 +50,9 @@ TEST(BoardArrival, AnInterfaceWithinEightSecondsOfItsDriveContinuesTheSameBoard)
     EXPECT_FALSE(first.usb);
     EXPECT_EQ(first.seenAt, t0);
     if (c.interfaceAfterMs > 6001) {
-      EXPECT_EQ(passAt(6000).read, BOARD_NOT_READ);
+      EXPECT_EQ(passAt(6000).read, BoardRead::NotRead);
       BootBoard failed = passAt(6001);
-      EXPECT_EQ(failed.read, BOARD_READ_FAILED);
+      EXPECT_EQ(failed.read, BoardRead::Failed);
       EXPECT_EQ(failed.why, "Windows hasn't given this app the board's USB update interface");
     }
     BootBoard attached = passAt(c.interfaceAfterMs);
@@ -61,10 +61,10 @@ TEST(BoardArrival, AnInterfaceWithinEightSecondsOfItsDriveContinuesTheSameBoard)
     EXPECT_EQ(attached.seenAt, c.sameBoard ? t0 : t0 + c.interfaceAfterMs);
     // The same board is read in the pass that attached its interface (600 ms have long passed);
     // a new one waits its 600 ms.
-    EXPECT_EQ(attached.read, c.sameBoard ? BOARD_READ : BOARD_NOT_READ);
+    EXPECT_EQ(attached.read, c.sameBoard ? BoardRead::Read : BoardRead::NotRead);
     EXPECT_TRUE(attached.why.empty());
     if (!c.sameBoard) {
-      EXPECT_EQ(passAt(c.interfaceAfterMs + 601).read, BOARD_READ);
+      EXPECT_EQ(passAt(c.interfaceAfterMs + 601).read, BoardRead::Read);
     }
     EXPECT_EQ(boardRecord(f).version, "0.9.1");
   }
@@ -177,7 +177,8 @@ TEST(BoardArrival, AnInterfaceOfAnotherShapeIsNeitherOpenedNorProbed) {
 
     std::string program, version, why;
     bool blank = true;
-    EXPECT_EQ(probeBoard(ports, odd->interfacePath(), program, version, blank, why), kProbeFailed);
+    EXPECT_EQ(probeBoard(ports, odd->interfacePath(), program, version, blank, why),
+              BoardRead::Failed);
     EXPECT_EQ(why, c.line);
     EXPECT_FALSE(blank);
     EXPECT_EQ(odd->packets, 0);
@@ -217,7 +218,7 @@ TEST(BoardArrival, AProbeWhoseLaterPageReadFailsIsAFailedReadNotAnUnnamedProgram
   std::string program, version, why;
   bool blank = true;
   EXPECT_EQ(probeBoard(bench.ports, bench.world.boardPath(), program, version, blank, why),
-            kProbeFailed);
+            BoardRead::Failed);
   EXPECT_EQ(why, "read failed: invalid address (Windows error 31)");
   EXPECT_FALSE(blank);
 }

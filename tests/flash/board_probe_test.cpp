@@ -72,7 +72,7 @@ TEST_F(FlashPageReaderTest, AFailedReadLeavesNothingCached) {
 struct ProbeCase {
   const char* name;
   void (*prepare)(BoardBench&);
-  int result;
+  BoardRead result;
   const char* program;
   const char* version;
   bool blank;
@@ -91,7 +91,8 @@ sim::World::BoardSetup held(std::uint32_t error) {
 }
 
 const ProbeCase kProbeCases[] = {
-    {"ours", [](BoardBench& b) { b.world.plugBoard({}); }, 1, "korrinlink", "0.9.3", false, ""},
+    {"ours", [](BoardBench& b) { b.world.plugBoard({}); }, BoardRead::Read, "korrinlink", "0.9.3",
+     false, ""},
     {"foreign",
      [](BoardBench& b) {
        sim::World::BoardSetup setup;
@@ -100,7 +101,7 @@ const ProbeCase kProbeCases[] = {
        setup.version = "2.1";
        b.world.plugBoard(setup);
      },
-     1, "blinky", "2.1", false, ""},
+     BoardRead::Read, "blinky", "2.1", false, ""},
     {"unnamed",
      [](BoardBench& b) {
        sim::FirmwareRecipe recipe;
@@ -108,21 +109,21 @@ const ProbeCase kProbeCases[] = {
        recipe.version = "1.4";
        plugWith(b, recipe);
      },
-     1, "", "1.4", false, ""},
+     BoardRead::Read, "", "1.4", false, ""},
     {"no program information",
      [](BoardBench& b) {
        sim::FirmwareRecipe recipe;
        recipe.binaryInfo = false;
        plugWith(b, recipe);
      },
-     1, "", "", false, ""},
+     BoardRead::Read, "", "", false, ""},
     {"blank",
      [](BoardBench& b) {
        sim::World::BoardSetup setup;
        setup.firmware = sim::World::BoardFirmware::Blank;
        b.world.plugBoard(setup);
      },
-     1, "", "", true, ""},
+     BoardRead::Read, "", "", true, ""},
     {"erased but for the last byte of the first page",
      [](BoardBench& b) {
        sim::World::BoardSetup setup;
@@ -133,37 +134,37 @@ const ProbeCase kProbeCases[] = {
        page[255] = 0xFE;
        b.world.flash().programPage(0xF00, page, sizeof page);
      },
-     1, "", "", false, ""},
+     BoardRead::Read, "", "", false, ""},
     {"unreadable",
      [](BoardBench& b) {
        b.world.plugBoard({});
        b.board().failCommand(kPicobootRead, 4, 1, 100);
      },
-     -1, "", "", false, "read failed: invalid address (Windows error 31)"},
+     BoardRead::Failed, "", "", false, "read failed: invalid address (Windows error 31)"},
     {"exit xip refused",
      [](BoardBench& b) {
        b.world.plugBoard({});
        // Twice: a probe that skipped the interface reset tries once more after the recovery.
        b.board().failCommand(kPicobootExitXip, 10, 1, 2);
      },
-     -1, "", "", false, "exit xip failed: not permitted (Windows error 31)"},
+     BoardRead::Failed, "", "", false, "exit xip failed: not permitted (Windows error 31)"},
     {"interface reset refused",
      [](BoardBench& b) {
        b.world.plugBoard({});
        b.faults().always("control", sim::FaultKind::Fail);
      },
-     -1, "", "", false, "reset failed"},
+     BoardRead::Failed, "", "", false, "reset failed"},
     {"open fails",
      [](BoardBench& b) {
        b.world.plugBoard({});
        b.faults().inject("open", sim::FaultKind::Fail);
      },
-     -1, "", "", false, "open failed (Windows error 31)"},
-    {"busy", [](BoardBench& b) { b.world.plugBoard(held(170)); }, -2, "", "", false,
+     BoardRead::Failed, "", "", false, "open failed (Windows error 31)"},
+    {"busy", [](BoardBench& b) { b.world.plugBoard(held(170)); }, BoardRead::Busy, "", "", false,
      "open failed (Windows error 170)"},
-    {"shared", [](BoardBench& b) { b.world.plugBoard(held(32)); }, -2, "", "", false,
+    {"shared", [](BoardBench& b) { b.world.plugBoard(held(32)); }, BoardRead::Busy, "", "", false,
      "open failed (Windows error 32)"},
-    {"denied", [](BoardBench& b) { b.world.plugBoard(held(5)); }, -2, "", "", false,
+    {"denied", [](BoardBench& b) { b.world.plugBoard(held(5)); }, BoardRead::Busy, "", "", false,
      "open failed (Windows error 5)"},
 };
 
@@ -181,7 +182,7 @@ TEST(BoardProbe, TellsWhatTheBoardCarriesAndNeverChangesIt) {
     EXPECT_EQ(version, c.version);
     EXPECT_EQ(blank, c.blank);
     EXPECT_EQ(why.rfind(c.why, 0), 0u) << why;
-    EXPECT_EQ(c.result == 1, why.empty()) << why;
+    EXPECT_EQ(c.result == BoardRead::Read, why.empty()) << why;
 
     EXPECT_EQ(bench.openHandles(), 0);
     sim::BoardCounters counters = bench.board().counters();

@@ -67,7 +67,7 @@ TEST(BoardRecord, ReadsAfterSettlingOnceAndRetriesOnlyABusyBoard) {
   EXPECT_EQ(path, "p1");
 
   BoardProbe busy;
-  busy.result = BOARD_BUSY;
+  busy.result = BoardRead::Busy;
   busy.why = "open failed (Windows error 32)";
   recordProbe(state, "p1", busy, 1601);
   EXPECT_FALSE(recordSighting(state, usbAt("p1"), 4600, path));
@@ -86,10 +86,10 @@ TEST(BoardRecord, AReadOfABoardThatChangedMeanwhileIsDropped) {
   recordSighting(state, usbAt("p1"), 1000, path);
   recordSighting(state, usbAt("p2"), 1700, path);
   BoardProbe ours;
-  ours.result = BOARD_READ;
+  ours.result = BoardRead::Read;
   ours.program = "korrinlink";
   recordProbe(state, "p1", ours, 1800);
-  EXPECT_EQ(state.board.read, BOARD_NOT_READ);
+  EXPECT_EQ(state.board.read, BoardRead::NotRead);
   EXPECT_FALSE(state.board.ours);
 }
 
@@ -98,9 +98,9 @@ TEST(BoardRecord, ADriveOnlyBoardIsGivenUpOnAfterSixSeconds) {
   std::string path;
   recordSighting(state, driveOnly(), 1000, path);
   recordSighting(state, driveOnly(), 7000, path);
-  EXPECT_EQ(state.board.read, BOARD_NOT_READ);
+  EXPECT_EQ(state.board.read, BoardRead::NotRead);
   recordSighting(state, driveOnly(), 7001, path);
-  EXPECT_EQ(state.board.read, BOARD_READ_FAILED);
+  EXPECT_EQ(state.board.read, BoardRead::Failed);
   EXPECT_EQ(state.board.why, "Windows hasn't given this app the board's USB update interface");
 }
 
@@ -123,8 +123,8 @@ TEST(BoardRecord, TheStationAndAnEmptyPassForgetTheBoardAndTheQuietFlag) {
 // The advice each kind of board earns, with the offer of the verified built-in image (0.9.3).
 TEST(BoardAdvice, EachKindOfBoardGetsItsNotice) {
   struct Case {
-    int builtInState;
-    std::int32_t read;
+    BuiltInState builtInState;
+    BoardRead read;
     const char* program;
     const char* version;
     bool blank;
@@ -133,23 +133,26 @@ TEST(BoardAdvice, EachKindOfBoardGetsItsNotice) {
     bool warning;
   };
   const Case cases[] = {
-      {-1, BOARD_READ, "korrinlink", "0.9.1", false, "Dongle in update mode",
+      {BuiltInState::Unusable, BoardRead::Read, "korrinlink", "0.9.1", false,
+       "Dongle in update mode",
        "This app has no firmware to install yet. Connect to the internet and open the panel.",
        true},
-      {1, BOARD_READ_FAILED, "", "", false, "Dongle in update mode",
+      {BuiltInState::Verified, BoardRead::Failed, "", "", false, "Dongle in update mode",
        "Open the panel to install firmware on it.", false},
-      {1, BOARD_READ, "korrinlink", "0.9.1", false, "Dongle in update mode",
-       "It has 0.9.1 and 0.9.3 is ready. Open the panel to install it.", false},
-      {1, BOARD_READ, "korrinlink", "", false, "Dongle in update mode",
+      {BuiltInState::Verified, BoardRead::Read, "korrinlink", "0.9.1", false,
+       "Dongle in update mode", "It has 0.9.1 and 0.9.3 is ready. Open the panel to install it.",
+       false},
+      {BuiltInState::Verified, BoardRead::Read, "korrinlink", "", false, "Dongle in update mode",
        "It has older firmware and 0.9.3 is ready. Open the panel to install it.", false},
-      {1, BOARD_READ, "korrinlink", "0.9.3", false, "Dongle in update mode",
+      {BuiltInState::Verified, BoardRead::Read, "korrinlink", "0.9.3", false,
+       "Dongle in update mode",
        "It already has 0.9.3. Open the panel to restart it, or to repair it.", false},
-      {1, BOARD_READ, "", "", true, "New board in update mode",
+      {BuiltInState::Verified, BoardRead::Read, "", "", true, "New board in update mode",
        "It has no firmware yet. Open the panel to install 0.9.3.", false},
-      {1, BOARD_READ, "blink", "", false, "Board in update mode",
+      {BuiltInState::Verified, BoardRead::Read, "blink", "", false, "Board in update mode",
        "It's running something else (blink). Open the panel if you want Tarnwick Bridge on it.",
        false},
-      {1, BOARD_READ, "", "", false, "Board in update mode",
+      {BuiltInState::Verified, BoardRead::Read, "", "", false, "Board in update mode",
        "It's running something else (unnamed). Open the panel if you want Tarnwick Bridge on it.",
        false},
   };

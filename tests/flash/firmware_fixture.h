@@ -57,7 +57,7 @@ class ScriptedJob : public FirmwareJobBody {
 // otherwise an install that ends ok on 0.9.3.
 inline ScriptedJob::Script waitingJob(std::uint32_t waitMs) {
   return [waitMs](FirmwareJobContext& job, const FirmwareRequest&) {
-    job.setProgress(phase::DOWNLOAD, 5, "Downloading firmware\xE2\x80\xA6 40%%");
+    job.setProgress(JobPhase::Download, 5, "Downloading firmware\xE2\x80\xA6 40%%");
     job.setDetail("It takes a moment.");
     if (!job.cancellableWait(waitMs)) return FirmwareJobEnding::cancelled();
     return FirmwareJobEnding::ok("0.9.3", "Firmware 0.9.3 is on.", true,

@@ -139,7 +139,7 @@ TEST_F(FirmwareJobQueue, EachOfTheFiveActionsIsQueued) {
       std::string reason;
       ASSERT_TRUE(f.firmware.startFirmwareAction(action, confirm, reason)) << action << reason;
       std::lock_guard<std::mutex> lock(state().lock);
-      EXPECT_EQ(state().request.action, action);
+      EXPECT_STREQ(actionWord(state().request.action), action);
       EXPECT_EQ(state().request.confirm, confirm);
       EXPECT_FALSE(state().request.automatic);
     }
@@ -149,7 +149,7 @@ TEST_F(FirmwareJobQueue, EachOfTheFiveActionsIsQueued) {
 TEST_F(FirmwareJobQueue, AQueuedRequestStartsAFreshRecord) {
   // What a failed job left behind.
   with([](FirmwareState& s) {
-    s.job.result = "failed";
+    s.job.result = JobResult::Failed;
     s.job.error = s.job.msg = "Boom.";
     s.job.tech = "usb";
     s.job.refused = true;
@@ -163,10 +163,10 @@ TEST_F(FirmwareJobQueue, AQueuedRequestStartsAFreshRecord) {
   EXPECT_EQ(seq(), before + 1);
   EXPECT_TRUE(f.firmware.isFirmwareBusy());
   const FirmwareJob job = f.job();
-  EXPECT_EQ(job.action, "repair");
+  EXPECT_EQ(job.action, FirmwareAction::Repair);
   EXPECT_EQ(job.msg, "Starting\xE2\x80\xA6");
   EXPECT_FALSE(job.active);
-  EXPECT_EQ(job.result, "");
+  EXPECT_EQ(job.result, JobResult::None);
   EXPECT_EQ(job.error, "");
   EXPECT_EQ(job.tech, "");
   EXPECT_FALSE(job.refused);
@@ -187,9 +187,9 @@ TEST_F(FirmwareJobQueue, CancelWhileQueuedEmptiesTheRecordWithoutAResult) {
   EXPECT_FALSE(f.queued());
   EXPECT_FALSE(f.firmware.isFirmwareBusy());
   const FirmwareJob job = f.job();
-  EXPECT_EQ(job.action, "");
+  EXPECT_EQ(job.action, FirmwareAction::None);
   EXPECT_EQ(job.msg, "");
-  EXPECT_EQ(job.result, "");
+  EXPECT_EQ(job.result, JobResult::None);
   // Nothing left to cancel: nothing changes.
   f.firmware.cancelFirmwareJob();
   EXPECT_EQ(seq(), before + 1);
@@ -230,64 +230,64 @@ TEST_F(FirmwareJobQueue, DismissForgetsOnlyAFinishedJob) {
 
   with([](FirmwareState& s) {
     s.request.queued = false;
-    s.job.result = "failed";
+    s.job.result = JobResult::Failed;
     s.job.error = "Boom.";
   });
   f.firmware.dismissFirmwareResult();
   EXPECT_EQ(seq(), before + 1);
-  EXPECT_EQ(f.job().result, "");
+  EXPECT_EQ(f.job().result, JobResult::None);
   EXPECT_EQ(f.job().error, "");
 }
 
-TEST_F(FirmwareJobQueue, TakingARequestCutsItsWordEmptiesTheQueueAndBeginsItsJob) {
+TEST_F(FirmwareJobQueue, TakingARequestEmptiesTheQueueAndBeginsItsJob) {
   FirmwareRequest taken;
   EXPECT_FALSE(takeFirmwareRequest(state(), taken));
-  state().request = FirmwareRequest{true, "reinstall-with-a-long-tail", true, false};
+  state().request = FirmwareRequest{true, FirmwareAction::Reinstall, true, false};
   ASSERT_TRUE(takeFirmwareRequest(state(), taken));
-  EXPECT_EQ(taken.action, "reinstall-with-");  // 15 characters
+  EXPECT_EQ(taken.action, FirmwareAction::Reinstall);
   EXPECT_TRUE(taken.confirm);
   EXPECT_FALSE(state().request.queued);
   // Its job has begun with it: no second request slips in before it does.
   EXPECT_TRUE(isJobBusy(state()));
   std::string message;
-  EXPECT_FALSE(queueFirmwareRequest(state(), "repair", false, message));
+  EXPECT_FALSE(queueFirmwareRequest(state(), FirmwareAction::Repair, false, message));
 }
 
 TEST(FirmwareJobRecord, BeginningSetsTheRecordAndQuietsBoards) {
   struct Case {
     bool present;
-    std::int32_t read;
+    BoardRead read;
     bool ours;
     const char* version;
     bool running;  // a running dongle on 0.9.2 is known too
     const char* from;
   };
-  for (const Case& c : std::vector<Case>{{true, BOARD_READ, true, "0.9.1", true, "0.9.1"},
-                                         {true, BOARD_READ, true, "0.9.1", false, "0.9.1"},
-                                         {true, BOARD_READ, false, "1.0", false, ""},
-                                         {true, BOARD_READ, false, "1.0", true, "0.9.2"},
-                                         {true, BOARD_READ_FAILED, true, "0.9.1", false, ""},
-                                         {true, BOARD_NOT_READ, true, "0.9.1", true, "0.9.2"},
-                                         {false, BOARD_READ, true, "0.9.1", false, ""},
-                                         {false, BOARD_READ, true, "0.9.1", true, "0.9.2"}}) {
+  for (const Case& c : std::vector<Case>{{true, BoardRead::Read, true, "0.9.1", true, "0.9.1"},
+                                         {true, BoardRead::Read, true, "0.9.1", false, "0.9.1"},
+                                         {true, BoardRead::Read, false, "1.0", false, ""},
+                                         {true, BoardRead::Read, false, "1.0", true, "0.9.2"},
+                                         {true, BoardRead::Failed, true, "0.9.1", false, ""},
+                                         {true, BoardRead::NotRead, true, "0.9.1", true, "0.9.2"},
+                                         {false, BoardRead::Read, true, "0.9.1", false, ""},
+                                         {false, BoardRead::Read, true, "0.9.1", true, "0.9.2"}}) {
     FirmwareState state;
     state.dongle = RunningDongle{c.running, c.running ? "0.9.2" : ""};
-    state.job.result = "ok";
+    state.job.result = JobResult::Ok;
     state.job.installed = "0.9.0";
     state.board.present = c.present;
     state.board.read = c.read;
     state.board.ours = c.ours;
     state.board.version = c.version;
     const std::uint32_t before = state.firmwareSeq;
-    beginFirmwareJob(state, FirmwareRequest{false, "update", false, false});
+    beginFirmwareJob(state, FirmwareRequest{false, FirmwareAction::Update, false, false});
     EXPECT_TRUE(state.job.active);
     EXPECT_TRUE(state.job.cancellable);
     EXPECT_FALSE(state.job.automatic);
-    EXPECT_EQ(state.job.action, "update");
-    EXPECT_EQ(state.job.phase, "prepare");
-    EXPECT_EQ(state.job.result, "");
+    EXPECT_EQ(state.job.action, FirmwareAction::Update);
+    EXPECT_EQ(state.job.phase, JobPhase::Prepare);
+    EXPECT_EQ(state.job.result, JobResult::None);
     EXPECT_EQ(state.job.installed, "");
-    EXPECT_EQ(state.job.from, c.from) << c.version << " read " << c.read;
+    EXPECT_EQ(state.job.from, c.from) << c.version << " read " << static_cast<int>(c.read);
     EXPECT_EQ(state.board.advised, c.present);
     EXPECT_TRUE(state.quietNextBoard);
     EXPECT_EQ(state.firmwareSeq, before + 1);
@@ -346,7 +346,7 @@ TEST(FirmwareJobRecord, EachEndingWritesItsFields) {
   };
   for (const Case& c : cases) {
     FirmwareState state;
-    beginFirmwareJob(state, FirmwareRequest{false, "install", false, false});
+    beginFirmwareJob(state, FirmwareRequest{false, FirmwareAction::Install, false, false});
     state.job.pct = 42;
     state.job.needsUser = true;
     state.job.msg = "Writing";
@@ -361,8 +361,8 @@ TEST(FirmwareJobRecord, EachEndingWritesItsFields) {
     EXPECT_FALSE(job.needsUser);
     EXPECT_EQ(job.countdown, 0);
     EXPECT_EQ(job.finishedAt, 7777u);
-    EXPECT_EQ(job.phase, "done");
-    EXPECT_EQ(job.result, c.result);
+    EXPECT_EQ(job.phase, JobPhase::Done);
+    EXPECT_STREQ(resultWord(job.result), c.result);
     EXPECT_EQ(job.pct, c.pct) << c.result;
     EXPECT_EQ(job.msg, c.msg);
     EXPECT_EQ(job.detail, c.detail);
@@ -388,7 +388,7 @@ TEST(FirmwareJobRecord, OnlyAUsableInstalledVersionIsRememberedAsOffered) {
   for (const char* installed : {"", "unknown", "1"}) {
     FirmwareState state;
     state.lastOffered = "0.9.3";
-    beginFirmwareJob(state, FirmwareRequest{false, "restart", false, false});
+    beginFirmwareJob(state, FirmwareRequest{false, FirmwareAction::Restart, false, false});
     endFirmwareJob(state, FirmwareJobEnding::ok(installed, "Restarted.", false), 1);
     EXPECT_EQ(state.lastOffered, "0.9.3") << installed;
   }
@@ -396,7 +396,7 @@ TEST(FirmwareJobRecord, OnlyAUsableInstalledVersionIsRememberedAsOffered) {
 
 TEST(FirmwareJobRecord, LongTextsAreCutToTheirBuffers) {
   FirmwareState state;
-  beginFirmwareJob(state, FirmwareRequest{false, "install", false, false});
+  beginFirmwareJob(state, FirmwareRequest{false, FirmwareAction::Install, false, false});
   // 318 bytes, then a three-byte character that would end past 319.
   std::string sentence = std::string(318, 'x') + "\xE2\x80\xA6" + "tail";
   endFirmwareJob(state, FirmwareJobEnding::failed(sentence, std::string(400, 't')), 1);
@@ -469,17 +469,16 @@ TEST(FirmwareJobContext, WaitsInStepsOfAHundredMillisecondsAndStopsForEitherFlag
 TEST(FirmwareJobContext, ProgressAndDetailUpdateTheRecordAndTellTheTray) {
   JobContextFixture f;
   const std::uint32_t before = f.state.firmwareSeq;
-  f.context.setProgress("inspect-a-very-long-phase", 13,
-                        "Found it. Reading the dongle\xE2\x80\xA6");
-  EXPECT_EQ(f.state.job.phase, "inspect-a-very-");
+  f.context.setProgress(JobPhase::Inspect, 13, "Found it. Reading the dongle\xE2\x80\xA6");
+  EXPECT_EQ(f.state.job.phase, JobPhase::Inspect);
   EXPECT_EQ(f.state.job.pct, 13);
   EXPECT_EQ(f.state.job.msg, "Found it. Reading the dongle\xE2\x80\xA6");
-  f.context.setProgress(nullptr, -1, "Only the message %d", 7);
-  EXPECT_EQ(f.state.job.phase, "inspect-a-very-");
+  f.context.setProgress(JobPhase::None, -1, "Only the message %d", 7);
+  EXPECT_EQ(f.state.job.phase, JobPhase::Inspect);
   EXPECT_EQ(f.state.job.pct, 13);
   EXPECT_EQ(f.state.job.msg, "Only the message 7");
-  f.context.setProgress(phase::WRITE, 0);
-  EXPECT_EQ(f.state.job.phase, "write");
+  f.context.setProgress(JobPhase::Write, 0);
+  EXPECT_EQ(f.state.job.phase, JobPhase::Write);
   EXPECT_EQ(f.state.job.pct, 0);
   EXPECT_EQ(f.state.job.msg, "Only the message 7");
   f.context.setDetail("%s", std::string(400, 'd').c_str());
@@ -509,11 +508,11 @@ TEST(FirmwareJobContext, DownloadProgressUsesTheWholeRangeIn64Bits) {
            {5000, 1000, 10, "Downloading firmware\xE2\x80\xA6 100%"},
        }) {
     JobContextFixture f;
-    f.state.job.phase = "download";
+    f.state.job.phase = JobPhase::Download;
     f.context.downloadProgress(c.received, c.total);
     EXPECT_EQ(f.state.job.pct, c.pct) << c.received << "/" << c.total;
     EXPECT_EQ(f.state.job.msg, c.msg);
-    EXPECT_EQ(f.state.job.phase, "download");
+    EXPECT_EQ(f.state.job.phase, JobPhase::Download);
   }
   JobContextFixture f;
   const std::uint32_t before = f.state.firmwareSeq;

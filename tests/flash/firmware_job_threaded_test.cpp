@@ -39,8 +39,8 @@ TEST(FirmwareJobThreaded, AQueuedRequestRunsInTheNextTurnAndEndsOk) {
   EXPECT_TRUE(job.active);
   EXPECT_FALSE(f.queued());
   EXPECT_TRUE(job.cancellable);
-  EXPECT_EQ(job.action, "install");
-  EXPECT_EQ(job.phase, "download");
+  EXPECT_EQ(job.action, FirmwareAction::Install);
+  EXPECT_EQ(job.phase, JobPhase::Download);
   EXPECT_EQ(job.pct, 5);
   EXPECT_EQ(job.msg, "Downloading firmware\xE2\x80\xA6 40%");
   EXPECT_EQ(job.detail, "It takes a moment.");
@@ -55,8 +55,8 @@ TEST(FirmwareJobThreaded, AQueuedRequestRunsInTheNextTurnAndEndsOk) {
   EXPECT_FALSE(job.active);
   EXPECT_FALSE(f.firmware.isFirmwareBusy());
   EXPECT_FALSE(f.firmware.jobTrayText(line));
-  EXPECT_EQ(job.result, "ok");
-  EXPECT_EQ(job.phase, "done");
+  EXPECT_EQ(job.result, JobResult::Ok);
+  EXPECT_EQ(job.phase, JobPhase::Done);
   EXPECT_EQ(job.pct, 100);
   EXPECT_EQ(job.installed, "0.9.3");
   EXPECT_EQ(job.msg, "Firmware 0.9.3 is on.");
@@ -71,7 +71,7 @@ TEST(FirmwareJobThreaded, AQueuedRequestRunsInTheNextTurnAndEndsOk) {
   EXPECT_EQ(notices[0].text,
             "Your Tarnwick Bridge is on 0.9.3. Turn your controller on to use it.");
   ASSERT_EQ(f.body.requests.size(), 1u);
-  EXPECT_EQ(f.body.requests[0].action, "install");
+  EXPECT_EQ(f.body.requests[0].action, FirmwareAction::Install);
   EXPECT_FALSE(f.body.requests[0].confirm);
 }
 
@@ -84,7 +84,7 @@ TEST(FirmwareJobThreaded, CancelDuringAWaitEndsTheJobWithinAStep) {
   f.run(150);  // the job's steps and this sleep may end at one moment: look half a step later
   const FirmwareJob job = f.job();
   EXPECT_FALSE(job.active);
-  EXPECT_EQ(job.result, "cancelled");
+  EXPECT_EQ(job.result, JobResult::Cancelled);
   EXPECT_EQ(job.msg, "Cancelled. Nothing was changed.");
   EXPECT_EQ(job.pct, 0);
   EXPECT_EQ(job.detail, "");
@@ -95,7 +95,7 @@ TEST(FirmwareJobThreaded, CancelDuringAWaitEndsTheJobWithinAStep) {
 TEST(FirmwareJobThreaded, CancelWhileNotCancellableHasNoEffect) {
   RunningFirmware f([](FirmwareJobContext& job, const FirmwareRequest&) {
     job.setCancellable(false);
-    job.setProgress(phase::WRITE, 40, "Writing\xE2\x80\xA6");
+    job.setProgress(JobPhase::Write, 40, "Writing\xE2\x80\xA6");
     const bool waited = job.cancellableWait(3000);
     return waited ? FirmwareJobEnding::ok("0.9.3", "Firmware 0.9.3 is on.", true)
                   : FirmwareJobEnding::failed("The wait was cut short.");
@@ -109,12 +109,12 @@ TEST(FirmwareJobThreaded, CancelWhileNotCancellableHasNoEffect) {
   f.firmware.cancelFirmwareJob();
   EXPECT_EQ(f.firmware.firmwareSeq(), seq);
   f.run(2500);
-  EXPECT_EQ(f.job().result, "ok");
+  EXPECT_EQ(f.job().result, JobResult::Ok);
 }
 
 TEST(FirmwareJobThreaded, DismissDoesNothingDuringAJobAndClearsItAfterwards) {
   RunningFirmware f([](FirmwareJobContext& job, const FirmwareRequest&) {
-    job.setProgress(phase::INSPECT, 13, "Found it.");
+    job.setProgress(JobPhase::Inspect, 13, "Found it.");
     job.cancellableWait(1000);
     return FirmwareJobEnding::failed(
         "The dongle never showed up in update mode, so nothing was "
@@ -129,7 +129,7 @@ TEST(FirmwareJobThreaded, DismissDoesNothingDuringAJobAndClearsItAfterwards) {
   EXPECT_EQ(f.job().msg, "Found it.");
   f.run(1000);
   FirmwareJob job = f.job();
-  EXPECT_EQ(job.result, "failed");
+  EXPECT_EQ(job.result, JobResult::Failed);
   EXPECT_EQ(job.tech, "no interface");
   EXPECT_EQ(job.pct, 13);  // a failure keeps how far it got
   std::vector<TrayNotice> notices = f.notices();
@@ -139,7 +139,7 @@ TEST(FirmwareJobThreaded, DismissDoesNothingDuringAJobAndClearsItAfterwards) {
 
   f.firmware.dismissFirmwareResult();
   job = f.job();
-  EXPECT_EQ(job.result, "");
+  EXPECT_EQ(job.result, JobResult::None);
   EXPECT_EQ(job.msg, "");
   EXPECT_EQ(job.finishedAt, 0u);
   EXPECT_GT(f.firmware.firmwareSeq(), seq);
@@ -152,7 +152,7 @@ TEST(FirmwareJobThreaded, ShutdownCancelsARunningJob) {
   const std::uint64_t before = f.clock.tickMs();
   f.firmware.firmwareStop();
   EXPECT_LE(f.clock.tickMs() - before, 100u);
-  EXPECT_EQ(f.job().result, "cancelled");
+  EXPECT_EQ(f.job().result, JobResult::Cancelled);
   EXPECT_TRUE(f.body.requests.at(0).confirm);
 }
 
@@ -167,7 +167,7 @@ TEST(FirmwareJobThreaded, ABoardThatTurnsUpDuringAJobIsLeftToIt) {
   EXPECT_TRUE(f.firmware.isBoardInUpdateMode());
   {
     std::lock_guard<std::mutex> lock(f.firmware.state().lock);
-    EXPECT_EQ(f.firmware.state().board.read, BOARD_READ);
+    EXPECT_EQ(f.firmware.state().board.read, BoardRead::Read);
   }
   // The job's own notice, and nothing about the board it brought back.
   std::vector<TrayNotice> notices = f.notices();

@@ -22,7 +22,8 @@ TEST(FirmwareThreadThreaded, VerifiesTheBuiltInImageAndTellsTheTray) {
     f.firmware.firmwareStart(f.window);
     f.run(100);
     std::lock_guard<std::mutex> lock(f.firmware.state().lock);
-    EXPECT_EQ(f.firmware.state().builtIn.builtInState, withImage ? 1 : -1);
+    EXPECT_EQ(f.firmware.state().builtIn.builtInState,
+              withImage ? BuiltInState::Verified : BuiltInState::Unusable);
     EXPECT_EQ(f.firmware.state().firmwareSeq, 2u);
     ASSERT_FALSE(f.tray.kinds.empty());
     EXPECT_EQ(f.tray.kinds.front(), FW_CHANGED);
@@ -88,7 +89,7 @@ TEST(FirmwareThreadThreaded, ABusyBoardIsReadAgainThreeSecondsLater) {
   f.run(2000);
   {
     std::lock_guard<std::mutex> lock(f.firmware.state().lock);
-    EXPECT_EQ(f.firmware.state().board.read, BOARD_BUSY);
+    EXPECT_EQ(f.firmware.state().board.read, BoardRead::Busy);
   }
   EXPECT_TRUE(f.notices().empty());  // nothing to say about a board someone else is using
   f.world.setBoardHeld(0);
@@ -125,7 +126,7 @@ TEST(FirmwareThreadThreaded, ABoardWithBothIsReadOverUsbAndKnowsItsDrive) {
   const BootBoard& board = f.firmware.state().board;
   EXPECT_TRUE(board.usb);
   EXPECT_EQ(board.drive, "E:");
-  EXPECT_EQ(board.read, BOARD_READ);
+  EXPECT_EQ(board.read, BoardRead::Read);
   EXPECT_TRUE(board.ours);
   EXPECT_EQ(board.version, "0.9.3");
 }

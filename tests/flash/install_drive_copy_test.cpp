@@ -29,7 +29,7 @@ struct DriveBoard : test::FirmwareFixture {
   }
   FirmwareJob run(const std::string& action) {
     FirmwareRequest request;
-    request.action = action;
+    EXPECT_TRUE(parseFirmwareAction(action, request.action)) << action;
     // A board that could not be read is written only when the person agreed.
     request.confirm = true;
     firmware.runFirmwareJob(request);
@@ -83,9 +83,9 @@ TEST(InstallDriveCopy, TheDriveTakesOverWhenTheDirectWriteCannot) {
     DriveBoard b;
     c.fault(b);
     const FirmwareJob job = b.run(c.action);
-    EXPECT_EQ(job.result, c.result) << job.error << " | " << job.tech;
+    EXPECT_STREQ(resultWord(job.result), c.result) << job.error << " | " << job.tech;
     EXPECT_EQ(job.detail, c.detail);
-    if (job.result == "ok") {
+    if (job.result == JobResult::Ok) {
       EXPECT_EQ(job.installed, "0.9.4");
       // All of it, or all but the last chunk when the board went with it.
       const std::uint64_t written = b.world.board().counters().driveBytesWritten;

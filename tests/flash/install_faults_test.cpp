@@ -51,7 +51,7 @@ struct Board : test::FirmwareFixture {
   }
   FirmwareJob run(const std::string& action) {
     FirmwareRequest request;
-    request.action = action;
+    EXPECT_TRUE(parseFirmwareAction(action, request.action)) << action;
     firmware.runFirmwareJob(request);
     return job();
   }
@@ -84,7 +84,7 @@ void expectTrueEnding(Board& b, const std::string& action) {
   const std::vector<std::uint8_t> now = b.world.flash().read(0, kSettingsOffset + kSettingsSize);
   const std::vector<std::uint8_t> imageNow = b.imageNow();
   const sim::FlashImageInfo boots = sim::inspectFlash(b.world.flash());
-  if (job.result == "ok") {
+  if (job.result == JobResult::Ok) {
     EXPECT_EQ(imageNow, b.newImage) << "done, yet the new image is not all there";
     EXPECT_EQ(job.installed, "0.9.4");
   } else if (job.refused) {
@@ -94,7 +94,7 @@ void expectTrueEnding(Board& b, const std::string& action) {
               "left it alone.");
     EXPECT_EQ(now, b.flashBefore);
   } else {
-    ASSERT_EQ(job.result, "failed");
+    ASSERT_EQ(job.result, JobResult::Failed);
     EXPECT_FALSE(job.tech.empty());
     if (b.oldImage == b.newImage) {
       // Nothing of the image was sent, whatever the settings went through.
@@ -108,7 +108,7 @@ void expectTrueEnding(Board& b, const std::string& action) {
           << "a partial image would start: " << job.error << " | " << job.tech;
     }
   }
-  if (action == "repair" && job.result == "ok") {
+  if (action == "repair" && job.result == JobResult::Ok) {
     // Settings cleared over PICOBOOT stay cleared when the drive copy finishes the job: nobody
     // is sent to clear them by hand. Only a drive copy that found them kept says so.
     if (allErased(b.settingsNow())) {
@@ -136,7 +136,7 @@ TEST(InstallFaults, EveryPicobootCommandCanFailAndTheBoardIsStillTrue) {
       Board clean(setup.withDrive, setup.current);
       const std::uint32_t before = clean.commandsSent();
       const FirmwareJob job = clean.run(setup.action);
-      ASSERT_EQ(job.result, "ok") << job.error << " | " << job.tech;
+      ASSERT_EQ(job.result, JobResult::Ok) << job.error << " | " << job.tech;
       commands = clean.commandsSent() - before;
       // The board refuses what its boot ROM refuses; a clean install meets no refusal.
       EXPECT_EQ(clean.world.board().counters().failedCommands, 0u);

@@ -32,7 +32,7 @@ struct Outcome : test::FirmwareFixture {
   FirmwareJob run(const std::string& action, bool confirm = false) {
     FirmwareRequest request;
     request.queued = true;
-    request.action = action;
+    EXPECT_TRUE(parseFirmwareAction(action, request.action)) << action;
     request.confirm = confirm;
     startedAt = clock.tickMs();
     firmware.runFirmwareJob(request);
@@ -117,7 +117,7 @@ TEST(InstallOutcome, TheWorldShowsWhatTheJobSays) {
     const std::vector<std::uint8_t> before = o.world.flash().read(kSettingsOffset, 16384);
     const FirmwareJob job = o.run(c.action);
     if (c.result != nullptr) {
-      EXPECT_EQ(job.result, c.result) << job.error << " | " << job.tech;
+      EXPECT_STREQ(resultWord(job.result), c.result) << job.error << " | " << job.tech;
     }
     if (c.from != nullptr) {
       EXPECT_EQ(job.from, c.from);
@@ -149,7 +149,7 @@ TEST(InstallOutcome, ADriveCopyThatBringsBackAnotherVersionSaysSo) {
   o.world.board().faults.always("open", sim::FaultKind::Fail);  // the drive is the only way in
   // A board that can't be read is written only with the person's agreement.
   const FirmwareJob job = o.run("update", true);
-  EXPECT_EQ(job.result, "failed");
+  EXPECT_EQ(job.result, JobResult::Failed);
   EXPECT_EQ(job.error,
             "The dongle came back on 0.9.5 instead of 0.9.4. Try again, or use Reset everything.");
   EXPECT_EQ(o.runningVersion(), "0.9.5");

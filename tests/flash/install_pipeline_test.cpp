@@ -33,7 +33,7 @@ struct Pipeline : test::FirmwareFixture {
   FirmwareJob run(const std::string& action, bool confirm = false) {
     FirmwareRequest request;
     request.queued = true;
-    request.action = action;
+    EXPECT_TRUE(parseFirmwareAction(action, request.action)) << action;
     request.confirm = confirm;
     startedAt = clock.tickMs();
     firmware.runFirmwareJob(request);
@@ -45,7 +45,7 @@ struct Pipeline : test::FirmwareFixture {
       firmware.watchBoards();
       {
         std::lock_guard<std::mutex> lock(firmware.state().lock);
-        if (firmware.state().board.read != BOARD_NOT_READ) return;
+        if (firmware.state().board.read != BoardRead::NotRead) return;
       }
       clock.sleepMs(FirmwareSubsystem::kTurnWaitMs);
     }
@@ -152,8 +152,8 @@ TEST(InstallPipeline, EachActionOnEachBoardEndsTrue) {
     c.setup(p);
     const std::vector<std::uint8_t> before = p.settings();
     const FirmwareJob job = p.run(c.action, c.confirm);
-    EXPECT_EQ(job.result, c.result) << job.error << " | " << job.tech;
-    EXPECT_EQ(job.result == "failed" ? job.error : job.msg, c.message);
+    EXPECT_STREQ(resultWord(job.result), c.result) << job.error << " | " << job.tech;
+    EXPECT_EQ(job.result == JobResult::Failed ? job.error : job.msg, c.message);
     const sim::BoardCounters counters = p.world.board().counters();
     EXPECT_EQ(counters.failedCommands, 0u);
     if (job.refused || c.flashUntouched) {

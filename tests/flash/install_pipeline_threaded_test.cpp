@@ -34,7 +34,7 @@ TEST(InstallPipelineThreaded, ACancelDuringTheButtonWaitEndsTheJob) {
   f.start("install");
   ASSERT_TRUE(f.runUntil([](const FirmwareJob& j) { return j.needsUser; }, 20000));
   FirmwareJob job = f.job();
-  EXPECT_EQ(job.phase, "button");
+  EXPECT_EQ(job.phase, JobPhase::Button);
   EXPECT_TRUE(job.cancellable);
   EXPECT_EQ(job.msg, "Triple-click the button on your dongle.");
   bool asked = false;
@@ -43,9 +43,9 @@ TEST(InstallPipelineThreaded, ACancelDuringTheButtonWaitEndsTheJob) {
   EXPECT_TRUE(asked);
 
   f.firmware.cancelFirmwareJob();
-  ASSERT_TRUE(f.runUntil([](const FirmwareJob& j) { return !j.result.empty(); }, 1000));
+  ASSERT_TRUE(f.runUntil([](const FirmwareJob& j) { return j.result != JobResult::None; }, 1000));
   job = f.job();
-  EXPECT_EQ(job.result, "cancelled");
+  EXPECT_EQ(job.result, JobResult::Cancelled);
   EXPECT_FALSE(job.needsUser);
 }
 
@@ -58,12 +58,12 @@ TEST(InstallPipelineThreaded, StopWaitingForTheDongleEndsTheJobWellAtOnce) {
       f.runUntil([&f](const FirmwareJob&) { return f.firmware.isBoardInUpdateMode(); }, 5000));
   f.start("restart");
   ASSERT_TRUE(f.runUntil(
-      [](const FirmwareJob& j) { return j.phase == "reconnect" && j.cancellable; }, 30000));
+      [](const FirmwareJob& j) { return j.phase == JobPhase::Reconnect && j.cancellable; }, 30000));
   const std::uint64_t stoppedAt = f.clock.tickMs();
   f.firmware.cancelFirmwareJob();
-  ASSERT_TRUE(f.runUntil([](const FirmwareJob& j) { return !j.result.empty(); }, 3000));
+  ASSERT_TRUE(f.runUntil([](const FirmwareJob& j) { return j.result != JobResult::None; }, 3000));
   const FirmwareJob job = f.job();
-  EXPECT_EQ(job.result, "ok");
+  EXPECT_EQ(job.result, JobResult::Ok);
   EXPECT_EQ(job.msg, "Restarted.");
   EXPECT_LT(f.clock.tickMs() - stoppedAt, 1500u);
 }
@@ -76,9 +76,9 @@ TEST(InstallPipelineThreaded, ARealBuildFromTheUpdateHostComesBackOnItsVersion) 
   f.world.plugDongle();
   f.releases.publish("0.9.7", test::readRealFirmware(test::kRealKorrinlink));
   f.start("update");
-  ASSERT_TRUE(f.runUntil([](const FirmwareJob& j) { return !j.result.empty(); }, 120000));
+  ASSERT_TRUE(f.runUntil([](const FirmwareJob& j) { return j.result != JobResult::None; }, 120000));
   const FirmwareJob job = f.job();
-  EXPECT_EQ(job.result, "ok") << job.error << " | " << job.tech;
+  EXPECT_EQ(job.result, JobResult::Ok) << job.error << " | " << job.tech;
   EXPECT_EQ(job.msg, "Firmware 0.9.7 is on.");
   f.world.update();
   ASSERT_TRUE(f.world.dongleRunning());

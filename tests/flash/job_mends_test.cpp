@@ -26,7 +26,7 @@ struct Job : test::FirmwareFixture {
   Job() { verifyBuiltIn(); }
   FirmwareJob run(const std::string& action, bool confirm = false) {
     FirmwareRequest request;
-    request.action = action;
+    EXPECT_TRUE(parseFirmwareAction(action, request.action)) << action;
     request.confirm = confirm;
     startedAt = clock.tickMs();
     firmware.runFirmwareJob(request);
@@ -65,7 +65,7 @@ TEST(JobMends, ACancelTakenAsTheBoardAppearsEndsTheJobBeforeAnythingIsWritten) {
   });
   const FirmwareJob job = j.run("update");
   ASSERT_TRUE(cancelled);
-  EXPECT_EQ(job.result, "cancelled") << job.msg;
+  EXPECT_EQ(job.result, JobResult::Cancelled) << job.msg;
   EXPECT_EQ(job.msg, "Cancelled. Nothing was changed.");
   EXPECT_EQ(j.flashChanges(), 0u);
 }
@@ -112,7 +112,7 @@ TEST(JobMends, ABoardNobodyCouldReadIsWrittenOnlyWhenThisJobBroughtItOrThePerson
     c.setup(j);
     const std::vector<std::uint8_t> before = j.world.flash().read(0, 0x40000);
     const FirmwareJob job = j.run("install", c.confirm);
-    EXPECT_EQ(job.result, c.result) << job.error << " | " << job.tech;
+    EXPECT_STREQ(resultWord(job.result), c.result) << job.error << " | " << job.tech;
     if (std::string(c.result) == "failed") {
       EXPECT_EQ(job.error, kUnreadBoard);
       EXPECT_TRUE(job.refused);
@@ -128,7 +128,7 @@ TEST(JobMends, ARestartWithNoBoardLeavesTheRunningDongleAlone) {
   Job j;
   j.world.plugDongle();
   const FirmwareJob job = j.run("restart");
-  EXPECT_EQ(job.result, "failed");
+  EXPECT_EQ(job.result, JobResult::Failed);
   EXPECT_EQ(job.error, "Nothing to restart: no dongle is in update mode.");
   EXPECT_FALSE(job.needsUser);
   EXPECT_LT(j.clock.tickMs() - j.startedAt, 1000u);
@@ -145,7 +145,7 @@ TEST(JobMends, AReleaseThatFailsItsSignatureIsNamedAndNotOfferedAgain) {
   j.notices();
 
   const FirmwareJob job = j.run("update");
-  EXPECT_EQ(job.result, "ok") << job.error;
+  EXPECT_EQ(job.result, JobResult::Ok) << job.error;
   EXPECT_EQ(job.msg, "Firmware 0.9.3 is on.");
   EXPECT_EQ(job.detail,
             "1.5.0 couldn't be used (it isn't signed by Tarnwick), so this app installed its "
@@ -183,14 +183,14 @@ TEST(JobMends, ABoardTheJobWroteIsReadAgainBeforeAnythingIsSaidOfIt) {
   // The new image does not start: the board comes back into update mode.
   j.world.board().faults.inject("boot", sim::FaultKind::Fail);
   const FirmwareJob job = j.run("install", true);
-  ASSERT_EQ(job.result, "ok") << job.error;
-  EXPECT_EQ(j.board().read, BOARD_NOT_READ);
+  ASSERT_EQ(job.result, JobResult::Ok) << job.error;
+  EXPECT_EQ(j.board().read, BoardRead::NotRead);
   for (int pass = 0; pass < 4; ++pass) {
     j.firmware.watchBoards();
     j.clock.sleepMs(FirmwareSubsystem::kTurnWaitMs);
   }
   const BootBoard board = j.board();
-  EXPECT_EQ(board.read, BOARD_READ);
+  EXPECT_EQ(board.read, BoardRead::Read);
   EXPECT_TRUE(board.ours);
   EXPECT_EQ(board.version, "0.9.4");
 }
@@ -213,7 +213,7 @@ TEST(JobMends, ADongleThatComesBackLateKeepsOnlyTheRepairAdvice) {
   FirmwareJobContext context(j.firmware.state(), j.clock, cancel, stop, [](WParam) {});
   InstallPorts ports{j.firmware.picoboot(), j.files, j.dongle, [] {}, nullptr};
   FirmwareRequest request;
-  request.action = "repair";
+  request.action = FirmwareAction::Repair;
   InstallWork work(context, ports, request);
   const std::string advice =
       "The firmware is reinstalled, but its settings couldn't be cleared this way. Hold the "

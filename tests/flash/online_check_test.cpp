@@ -26,7 +26,7 @@ ReleaseList listOffering(const std::string& version) {
 }
 
 struct StateFixture {
-  StateFixture() { state.builtIn.builtInState = 1; }
+  StateFixture() { state.builtIn.builtInState = BuiltInState::Verified; }
   // Every notice posted by `step`, taken at once as the tray would.
   std::vector<TrayNotice> noticesOf(const std::function<void()>& step) {
     step();
@@ -92,18 +92,18 @@ TEST(OnlineCheck, ReadyNeedsARunningDongleNoJobAndAUsableNewerOffer) {
     const char* name;
     const char* dongle;
     bool jobActive;
-    int builtInState;
+    BuiltInState builtInState;
     const char* text;  // nullptr: no notice
   } cases[] = {
-      {"no version", "", false, 1,
+      {"no version", "", false, BuiltInState::Verified,
        "Tarnwick Bridge 0.9.3 is ready (your dongle has an older build). Click here to install "
        "it."},
-      {"an unusable version", "beta", false, 1,
+      {"an unusable version", "beta", false, BuiltInState::Verified,
        "Tarnwick Bridge 0.9.3 is ready (your dongle has beta). Click here to install it."},
-      {"a newer dongle", "1.0", false, 1, nullptr},
-      {"the same version", "0.9.3", false, 1, nullptr},
-      {"a job at work", "0.9.1", true, 1, nullptr},
-      {"nothing to offer", "0.9.1", false, -1, nullptr},
+      {"a newer dongle", "1.0", false, BuiltInState::Verified, nullptr},
+      {"the same version", "0.9.3", false, BuiltInState::Verified, nullptr},
+      {"a job at work", "0.9.1", true, BuiltInState::Verified, nullptr},
+      {"nothing to offer", "0.9.1", false, BuiltInState::Unusable, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -141,7 +141,7 @@ TEST(OnlineCheck, TheListIsOfferedOnlyAfterASuccessAndOnlyWhenNewer) {
   EXPECT_FALSE(fromList);
   EXPECT_EQ(f.state.online.error, "");
 
-  f.state.builtIn.builtInState = -1;
+  f.state.builtIn.builtInState = BuiltInState::Unusable;
   EXPECT_EQ(offerVersion(f.state, &fromList), "0.9.2");
   EXPECT_TRUE(fromList);
 }

@@ -86,7 +86,7 @@ TEST(ProbeDuringDriveCopy, ResetsOnlyAStuckInterfaceAndSoKeepsThePersonsCopyWhol
     std::string program, version, why;
     bool blank = false;
     EXPECT_EQ(probeBoard(bench.ports, bench.world.boardPath(), program, version, blank, why),
-              kProbeRead)
+              BoardRead::Read)
         << why;
     sim::BoardCounters counters = bench.board().counters();
     EXPECT_EQ(counters.interfaceResets, c.resets);

@@ -40,7 +40,7 @@ struct WriteBench {
   std::optional<FirmwareJobEnding> write(bool& failed, bool confirm = true) {
     std::vector<std::uint8_t> uf2 = sim::makeUf2(image);
     FirmwareRequest request;
-    request.action = "install";
+    request.action = FirmwareAction::Install;
     request.confirm = confirm;
     InstallPorts ports{PicobootPorts{world.usb(), clock}, files, dongle, {}, {}};
     std::string lastMessage;

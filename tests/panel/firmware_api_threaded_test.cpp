@@ -55,11 +55,11 @@ bool consistent(const std::map<std::string, std::string>& v) {
 TEST(FirmwareApiThreaded, ManyCallersWhileJobsRun) {
   test::ScriptedJob body([](FirmwareJobContext& job, const FirmwareRequest&) {
     for (int pct = 10; pct <= 90; pct += 10) {
-      job.setProgress(phase::DOWNLOAD, pct, "Downloading firmware\xE2\x80\xA6 %d%%", pct);
+      job.setProgress(JobPhase::Download, pct, "Downloading firmware\xE2\x80\xA6 %d%%", pct);
       if (!job.cancellableWait(40)) return FirmwareJobEnding::cancelled();
     }
     job.setCancellable(false);
-    job.setProgress(phase::WRITE, 50, "Writing");
+    job.setProgress(JobPhase::Write, 50, "Writing");
     job.cancellableWait(100);
     return FirmwareJobEnding::ok("0.9.3", "Firmware 0.9.3 is on.", true);
   });

@@ -9,7 +9,7 @@
 int wmain() {
   tw::Win32Resources resources;
   tw::BuiltInImage image;
-  int state = tw::loadBuiltInImage(resources, image);
+  int state = static_cast<int>(tw::loadBuiltInImage(resources, image));
   std::printf("state=%d", state);
   if (state == 1) {
     tw::FirmwareImage flash;

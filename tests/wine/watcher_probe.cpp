@@ -68,8 +68,9 @@ int wmain(int argc, wchar_t** argv) {
   // them.
   tw::WinHttpPort https;
   tw::CngSignatureVerifier signatures;
-  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, dongleLink, files, shell, https,
-                                                   signatures, tw::build::kTrustedReleaseKey});
+  tw::FirmwareSubsystem firmware(tw::FirmwarePorts{resources, loop, clock, usb, dongleLink, files,
+                                                   shell, https, signatures,
+                                                   tw::build::kTrustedReleaseKey});
 
   // What the firmware thread does before its first turn, so that the advice has an offer.
   tw::BuiltInImage image;
@@ -79,7 +80,7 @@ int wmain(int argc, wchar_t** argv) {
     firmware.state().builtIn = image;
     ++firmware.state().firmwareSeq;
   }
-  std::printf("built-in: %d\n", image.builtInState);
+  std::printf("built-in: %d\n", static_cast<int>(image.builtInState));
 
   std::string temp;
   files.tempPath(260, temp);
