@@ -68,6 +68,11 @@ fi
 stage "Linux release: the app and the benchmarks"
 if build linux-release; then record 1 0 release; else record 0 1 "linux-release build"; fi
 
+stage "Thread-safety analysis (Clang) of the firmware side"
+# The fuzz tree is built by clang, which checks every use of the firmware lock in src/flash
+# (-Wthread-safety, an error like every warning).
+if build fuzz tw_flash; then record 1 0 "thread safety"; else record 0 1 "thread safety"; fi
+
 stage "Fuzz targets: corpus replay and ${FUZZ_SECONDS} s each"
 if build fuzz; then
   for target in build/fuzz/*_fuzz; do

@@ -42,6 +42,11 @@ tw_subsystem(tw_common common)
 tw_subsystem(tw_dongle dongle DEPENDS tw_common tw_ports)
 tw_subsystem(tw_firmware firmware DEPENDS tw_common tw_ports)
 tw_subsystem(tw_flash flash DEPENDS tw_firmware tw_dongle tw_common tw_ports)
+# Clang checks that the firmware state is touched only under its lock (common/thread_safety.h);
+# other compilers build the same code without the check.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  target_compile_options(tw_flash PRIVATE -Wthread-safety)
+endif()
 tw_subsystem(tw_panel panel DEPENDS tw_flash tw_dongle tw_common tw_ports)
 tw_subsystem(tw_app app DEPENDS tw_panel tw_flash tw_firmware tw_dongle tw_common tw_ports)
 

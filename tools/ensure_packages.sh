@@ -9,6 +9,7 @@ packages=(cmake ninja-build g++ python3 ccache googletest libgtest-dev libgmock-
 if [[ "$purpose" == test ]]; then
   packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth openssl
              ca-certificates chromium)
+  # clang builds the fuzzers and checks the firmware lock's use (-Wthread-safety).
   # The fuzzers link clang's runtime (libFuzzer and the sanitizers), which must be the one of the
   # clang that builds them: Debian ships one per clang version. Without clang, Debian's default
   # clang and its default runtime come as a pair.
