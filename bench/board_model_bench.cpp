@@ -324,10 +324,9 @@ void installBuiltInImage(benchmark::State& state, InstallScenario scenario) {
     }
     tw::sim::SimFileSystem files(clock);
     tw::DongleLink dongle(world.hid());
-    tw::FirmwareState firmwareState;
-    std::atomic<bool> cancel{false};
+    tw::FirmwareStore store;
     std::atomic<bool> stop{false};
-    tw::FirmwareJobContext job(firmwareState, clock, cancel, stop, [](tw::WParam) {});
+    tw::FirmwareJobContext job(store, clock, stop);
     tw::InstallPorts ports{tw::PicobootPorts{world.usb(), clock}, files, dongle, {}, {}};
     tw::FirmwareRequest request;
     request.action = scenario.action;

@@ -23,6 +23,7 @@
 
 #include "built_in_firmware.h"
 #include "dongle/dongle_link.h"
+#include "flash/board_record.h"
 #include "flash/firmware_document.h"
 #include "flash/firmware_subsystem.h"
 #include "panel/firmware_api.h"
@@ -88,21 +89,29 @@ double threadCpuSeconds() {
 struct Firmware {
   explicit Firmware(bool busy) : world(clock), files(clock), loop(clock) {
     resources.add(tw::kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
-    tw::FirmwareState& state = firmware.state();
-    std::lock_guard<std::mutex> lock(state.lock);
-    tw::loadBuiltInImage(resources, state.builtIn);
+    tw::BuiltInImage image;
+    tw::loadBuiltInImage(resources, image);
+    tw::FirmwareStore& store = firmware.store();
+    store.publishBuiltInImage(image);
     if (!busy) return;
-    state.board.present = state.board.usb = true;
-    state.board.read = tw::BoardRead::Read;
-    state.board.program = "blink \"demo\" <1.0>";
-    state.board.serial = "E0C9125B0D9B";
-    state.board.drive = "E:";
-    state.job.active = true;
-    state.job.action = FirmwareAction::Install;
-    state.job.phase = JobPhase::Write;
-    state.job.pct = 40;
-    state.job.msg = "Writing the firmware\xE2\x80\xA6 12 of 40 sectors";
-    state.job.detail = "Keep the dongle plugged in until this is done.";
+    // A board running someone else's firmware, read by the watcher, and a job writing it.
+    tw::BoardSighting seen;
+    seen.usbFound = true;
+    seen.path = "\\\\?\\usb#vid_2e8a&pid_000f#E0C9125B0D9B";
+    seen.serial = "E0C9125B0D9B";
+    seen.drive = "E:";
+    std::string path;
+    store.recordSighting(seen, clock.tickMs(), path);
+    tw::BoardProbe probe;
+    probe.result = tw::BoardRead::Read;
+    probe.program = "blink \"demo\" <1.0>";
+    store.recordProbe(seen.path, probe, clock.tickMs());
+    std::string refusal;
+    store.queueRequest(tw::FirmwareAction::Install, true, refusal);
+    tw::FirmwareRequest request;
+    store.takeRequest(request);
+    store.setJobStep(tw::JobPhase::Write, 40, "Writing the firmware\xE2\x80\xA6 12 of 40 sectors");
+    store.setJobDetail("Keep the dongle plugged in until this is done.");
   }
   tw::SteadyClock clock;
   tw::sim::World world;

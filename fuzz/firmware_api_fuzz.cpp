@@ -132,8 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(answer == "{\"ok\":true}");
     if (name == "start") {
       check(!wasBusy && firmware.isFirmwareBusy());
-      std::lock_guard<std::mutex> lock(firmware.state().lock);
-      check(tw::isFirmwareAction(firmware.state().request.action));
+      check(firmware.snapshot().request.action != tw::FirmwareAction::None);
     }
   } else {
     check(status == "HTTP/1.1 400 Bad Request" || status == "HTTP/1.1 404 Not Found" ||

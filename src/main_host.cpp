@@ -74,14 +74,14 @@ class ConsoleAwareFirmware : public tw::FirmwareSubsystem {
   // The tray asks for its job line on every change; the console also prints each step of the
   // job as the panel would show it.
   bool jobTrayText(std::string& line) override {
-    std::string step;
-    {
-      std::lock_guard<std::mutex> lock(state().lock);
-      const tw::FirmwareJob& job = state().job;
-      if ((job.active || !job.result == JobResult::None) && !job.msg.empty()) {
-        step = job.phase + ": " + job.msg + (job.detail.empty() ? "" : " (" + job.detail + ")");
+    const std::string step = store().read([](const tw::FirmwareState& state) {
+      const tw::FirmwareJob& job = state.job;
+      if ((!job.active && job.result == tw::JobResult::None) || job.msg.empty()) {
+        return std::string();
       }
-    }
+      return std::string(tw::phaseWord(job.phase)) + ": " + job.msg +
+             (job.detail.empty() ? "" : " (" + job.detail + ")");
+    });
     if (!step.empty() && step != lastStep_) {
       lastStep_ = step;
       console_.printLine("[fw] " + step);

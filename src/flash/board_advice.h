@@ -6,11 +6,11 @@
 namespace tw {
 
 // True when the board's advice is due now: a board is present, not yet advised, read (or failed),
-// no job is active or queued, and no other flashing tool is at work. Lock held.
+// no job is active or queued, and no other flashing tool is at work.
 bool isBoardAdviceDue(const FirmwareState& state);
 
 // Marks the board advised, posts its notice by the first matching rule and counts the change.
-// Lock held; the caller posts FW_NOTICE once the lock is released.
+// FirmwareStore gives it at the end of a watcher turn and wakes the tray.
 void giveBoardAdvice(FirmwareState& state);
 
 }  // namespace tw

@@ -45,13 +45,7 @@ std::optional<FirmwareJobEnding> inspectBoard(InstallWork& work, bool& restart) 
   FirmwareJobContext& job = work.job;
   // A cancel is raised only under the lock while the job says it can be cancelled, so deciding it
   // under the same lock that ends that leaves no window: nothing has been written yet.
-  bool cancelled = false;
-  job.update([&](FirmwareState& state) {
-    cancelled = job.cancelRequested();
-    state.job.cancellable = false;
-    state.job.needsUser = false;
-  });
-  if (cancelled) return FirmwareJobEnding::cancelled();
+  if (job.stopTakingCancels()) return FirmwareJobEnding::cancelled();
   job.setProgress(JobPhase::Inspect, 13, "Found it. Reading the dongle\xE2\x80\xA6");
   findBoard(work);
 
@@ -70,7 +64,7 @@ std::optional<FirmwareJobEnding> inspectBoard(InstallWork& work, bool& restart) 
   if (work.probeProgram == kOurProgramName) {
     if (!work.probeVersion.empty()) {
       work.from = work.probeVersion;
-      job.update([&work](FirmwareState& state) { state.job.from = work.from; });
+      job.setFrom(work.from);
     }
     if (work.isRestart()) return std::nullopt;
     if (work.action == FirmwareAction::Update && isUsableVersion(work.probeVersion.c_str()) &&

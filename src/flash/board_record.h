@@ -1,6 +1,6 @@
 // How one watcher pass's sighting changes the record of the board in update mode, and how a
-// board read is applied. Both run under the firmware lock; what they are fed is gathered without
-// it (window search, marker file, USB and drive enumeration, the PICOBOOT read).
+// board read is applied. FirmwareStore applies both under the firmware lock; what they are fed is
+// gathered without it (window search, marker file, USB and drive enumeration, the PICOBOOT read).
 #pragma once
 
 #include <cstdint>
@@ -34,12 +34,12 @@ inline constexpr std::uint64_t kInterfaceJoinsMs =
     7999;  // an interface this soon is the same board
 inline constexpr std::uint64_t kBusyRetryMs = 3000;
 
-// Applies a sighting (lock held). True when the board should be read now; `pathToRead` then names
+// Applies a sighting. True when the board should be read now; `pathToRead` then names
 // its interface.
 bool recordSighting(FirmwareState& state, const BoardSighting& seen, std::uint64_t nowMs,
                     std::string& pathToRead);
 
-// Applies a read of the board at `path` (lock held), unless the board has changed meanwhile.
+// Applies a read of the board at `path`, unless the board has changed meanwhile.
 void recordProbe(FirmwareState& state, const std::string& path, const BoardProbe& probe,
                  std::uint64_t nowMs);
 

@@ -7,7 +7,7 @@
 
 namespace tw {
 
-void watchBoards(const BoardWatcherPorts& ports, FirmwareState& state, Clock& clock) {
+void watchBoards(const BoardWatcherPorts& ports, FirmwareStore& store, Clock& clock) {
   BoardSighting seen;
   seen.station = isStationAtWork(ports.desktop, ports.files);
   if (!seen.station) {
@@ -21,16 +21,12 @@ void watchBoards(const BoardWatcherPorts& ports, FirmwareState& state, Clock& cl
   }
 
   std::string path;
-  {
-    std::lock_guard<std::mutex> lock(state.lock);
-    if (!recordSighting(state, seen, clock.tickMs(), path)) return;
-  }
+  if (!store.recordSighting(seen, clock.tickMs(), path)) return;
   // Reading the board takes USB transfers: never under the lock.
   BoardProbe probe;
   probe.result =
       probeBoard(ports.picoboot, path, probe.program, probe.version, probe.blank, probe.why);
-  std::lock_guard<std::mutex> lock(state.lock);
-  recordProbe(state, path, probe, clock.tickMs());
+  store.recordProbe(path, probe, clock.tickMs());
 }
 
 }  // namespace tw

@@ -78,10 +78,7 @@ FirmwareJobEnding waitForDongle(InstallWork& work) {
   const std::uint32_t waitMs = stuck ? kStuckReturnWaitMs : kReturnWaitMs;
 
   // Only a cancel raised from here on is about this wait.
-  job.update([&job](FirmwareState& state) {
-    job.clearCancel();
-    state.job.cancellable = true;
-  });
+  job.takeCancelsAgain();
   job.setProgress(JobPhase::Reconnect, 97, "%s",
                   work.settingsCleared
                       ? "Waiting for the dongle. It has forgotten your controller, so pair it "
@@ -113,11 +110,7 @@ FirmwareJobEnding waitForDongle(InstallWork& work) {
     }
     // Back and running: what to do to get it back is done with. A repair the drive copy could
     // not finish keeps telling the person how to forget their controllers by hand.
-    job.update([&](FirmwareState& state) {
-      state.dongle.present = true;
-      state.dongle.version = returned;
-      state.job.detail = closingDetail(work, work.repairAdvice);
-    });
+    job.dongleReturned(returned, closingDetail(work, work.repairAdvice));
     return okEnding(work, returned, true);
   }
   if (!stuck) {

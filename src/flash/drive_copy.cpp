@@ -109,7 +109,7 @@ std::optional<FirmwareJobEnding> copyToDrive(InstallWork& work) {
             "The firmware is reinstalled, but its settings couldn't be cleared this way. Hold the "
             "dongle's button for two seconds to forget paired controllers.";
       }
-      job.update([&work](FirmwareState& state) { state.job.detail = work.repairAdvice; });
+      job.setDetail("%s", work.repairAdvice.c_str());
       work.expected = work.target;
       return std::nullopt;
     }

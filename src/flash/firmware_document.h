@@ -69,16 +69,17 @@ struct FirmwareDocumentFacts {
   std::string_view appVersion;  // "1.2.0"
 };
 
-// Writes the document (lock held; `nowMs` read before the lock was taken). True when complete;
+// Writes the document from one consistent view of the state (FirmwareStore::read, so that nothing
+// is copied or allocated; `nowMs` read before the lock was taken). True when complete;
 // false when it did not fit, and the buffer then holds a cut-off text that must not be sent.
 // With `capacity` 0 nothing is written.
 bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts& facts,
                         std::uint64_t nowMs, char* buffer, std::size_t capacity);
 
-// The tray's line for a queued or running job (lock held); false, `line` untouched, when idle.
+// The tray's line for a queued or running job; false, `line` untouched, when idle.
 bool jobTrayText(const FirmwareState& state, std::string& line);
 
-// The version offered for the running dongle (lock held): false while a job is active, without a
+// The version offered for the running dongle: false while a job is active, without a
 // running dongle, or when the offer is not usable or not newer than a usable dongle version.
 bool offeredUpdate(const FirmwareState& state, std::string& version);
 

@@ -1,6 +1,7 @@
 // The one firmware job: the five actions, the pending request, the record that tells everyone what
-// the job is doing, and how a request is queued, taken up, cancelled and dismissed. Every function
-// here runs with the firmware lock held; the caller posts WM_APP_FIRMWARE once it is released.
+// the job is doing, and how a request is queued, taken up, cancelled and dismissed. The functions
+// here are rules over a FirmwareState; on the live one only FirmwareStore applies them, under the
+// firmware lock, and tells the tray once it is released.
 #pragma once
 
 #include <cstddef>

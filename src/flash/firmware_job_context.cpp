@@ -19,18 +19,8 @@ std::string formatJobText(const char* format, va_list args) {
 
 }  // namespace
 
-void FirmwareJobContext::changed() {
-  post_(FW_CHANGED);
-}
-
 void FirmwareJobContext::setProgress(JobPhase phase, int pct) {
-  {
-    std::lock_guard<std::mutex> lock(state_.lock);
-    if (phase != JobPhase::None) state_.job.phase = phase;
-    if (pct >= 0) state_.job.pct = pct;
-    ++state_.firmwareSeq;
-  }
-  changed();
+  store_.setJobStep(phase, pct);
 }
 
 void FirmwareJobContext::setProgress(JobPhase phase, int pct, const char* format, ...) {
@@ -38,14 +28,7 @@ void FirmwareJobContext::setProgress(JobPhase phase, int pct, const char* format
   va_start(args, format);
   std::string msg = formatJobText(format, args);
   va_end(args);
-  {
-    std::lock_guard<std::mutex> lock(state_.lock);
-    if (phase != JobPhase::None) state_.job.phase = phase;
-    if (pct >= 0) state_.job.pct = pct;
-    state_.job.msg = std::move(msg);
-    ++state_.firmwareSeq;
-  }
-  changed();
+  store_.setJobStep(phase, pct, std::move(msg));
 }
 
 void FirmwareJobContext::setDetail(const char* format, ...) {
@@ -53,12 +36,7 @@ void FirmwareJobContext::setDetail(const char* format, ...) {
   va_start(args, format);
   std::string detail = formatJobText(format, args);
   va_end(args);
-  {
-    std::lock_guard<std::mutex> lock(state_.lock);
-    state_.job.detail = std::move(detail);
-    ++state_.firmwareSeq;
-  }
-  changed();
+  store_.setJobDetail(std::move(detail));
 }
 
 void FirmwareJobContext::downloadProgress(std::uint64_t received, std::uint64_t total) {
@@ -68,23 +46,6 @@ void FirmwareJobContext::downloadProgress(std::uint64_t received, std::uint64_t 
   const int pct = static_cast<int>(2 + received * 8 / total);
   const unsigned percent = static_cast<unsigned>(received * 100 / total);
   setProgress(JobPhase::None, pct, "Downloading firmware\xE2\x80\xA6 %u%%", percent);
-}
-
-void FirmwareJobContext::setCancellable(bool cancellable) {
-  update([cancellable](FirmwareState& state) { state.job.cancellable = cancellable; });
-}
-
-void FirmwareJobContext::setNeedsUser(bool needsUser) {
-  update([needsUser](FirmwareState& state) { state.job.needsUser = needsUser; });
-}
-
-void FirmwareJobContext::update(const std::function<void(FirmwareState&)>& change) {
-  {
-    std::lock_guard<std::mutex> lock(state_.lock);
-    change(state_);
-    ++state_.firmwareSeq;
-  }
-  changed();
 }
 
 bool FirmwareJobContext::cancellableWait(std::uint32_t ms) {

@@ -1,33 +1,26 @@
-// What a running firmware job works with: its progress reports, which update the record under the
-// firmware lock, count the change and tell the tray; and its waits, which look at the cancel and
-// stop flags every 100 ms. The job never sleeps any other way, so a cancel or a shutdown reaches
-// it within one step.
+// What a running firmware job works with: its reports, named changes of the record that the
+// firmware store makes under its lock, counts and tells the tray; and its waits, which look at
+// the cancel and stop flags every 100 ms. The job never sleeps any other way, so a cancel or a
+// shutdown reaches it within one step.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
+#include <string>
 
-#include "flash/firmware_state.h"
+#include "flash/firmware_store.h"
 #include "platform/clock.h"
-#include "platform/window_messages.h"
 
 namespace tw {
 
 class FirmwareJobContext {
  public:
-  // `post` sends WM_APP_FIRMWARE with the given kind to the tray window, when there is one; it is
-  // called without the lock.
-  FirmwareJobContext(FirmwareState& state, Clock& clock, std::atomic<bool>& cancelFlag,
-                     const std::atomic<bool>& stopFlag, std::function<void(WParam)> post)
-      : state_(state),
-        clock_(clock),
-        cancelFlag_(cancelFlag),
-        stopFlag_(stopFlag),
-        post_(std::move(post)) {}
+  // `store` posts to the tray; the cancel flag is the store's, the stop flag the program's.
+  FirmwareJobContext(FirmwareStore& store, Clock& clock, const std::atomic<bool>& stopFlag)
+      : store_(store), clock_(clock), stopFlag_(stopFlag) {}
 
-  // Sets the phase unless it is None, and `pct` when it is 0 or more;
-  // the second form also sets `msg` by formatting (at most 319 bytes).
+  // Sets the phase unless it is None, and `pct` when it is 0 or more; the second form also sets
+  // `msg` by formatting (at most 319 bytes).
   void setProgress(JobPhase phase, int pct);
   void setProgress(JobPhase phase, int pct, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
@@ -36,40 +29,47 @@ class FirmwareJobContext {
   // The download's progress: 2 to 10 per cent of the whole job. Nothing when `total` is 0.
   void downloadProgress(std::uint64_t received, std::uint64_t total);
   // Whether a cancel request is honoured now, and whether the job waits for the person.
-  void setCancellable(bool cancellable);
-  void setNeedsUser(bool needsUser);
-  // Any other change of firmware state the job makes: runs `change` under the lock, counts it
-  // and tells the tray.
-  void update(const std::function<void(FirmwareState&)>& change);
-
-  // Sends WM_APP_FIRMWARE with `kind` to the tray, for a notice the job raised through update().
-  void post(WParam kind) {
-    if (post_) post_(kind);
+  void setCancellable(bool cancellable) { store_.setJobCancellable(cancellable); }
+  void setNeedsUser(bool needsUser) { store_.setJobNeedsUser(needsUser); }
+  // The version being installed, and the one the dongle had as the board tells it.
+  void setTarget(const std::string& target) { store_.setJobTarget(target); }
+  void setFrom(const std::string& from) { store_.setJobFrom(from); }
+  // Waits for the person to press the dongle's button, with a balloon that asks for it.
+  void askForButton(const char* title, const char* text) { store_.askForButton(title, text); }
+  // The board came up while the job waited for the button.
+  void buttonAnswered() { store_.buttonAnswered(); }
+  // From here on nothing is cancelled: true when a cancel (or the program's stop) came first.
+  bool stopTakingCancels() { return store_.stopTakingCancels() || stopRequested(); }
+  // A cancel is honoured again, and only one raised from now on.
+  void takeCancelsAgain() { store_.takeCancelsAgain(); }
+  // The dongle came back on `version`; `detail` is what the person reads last.
+  void dongleReturned(const std::string& version, const std::string& detail) {
+    store_.dongleReturned(version, detail);
   }
+  // The board holds firmware named `program` that this app does not recognise.
+  void recordForeignBoard(const std::string& program) { store_.recordForeignBoard(program); }
+  // The release failed its signature: not offered again while the list names it.
+  void markReleaseUnusable(const ReleaseInfo& build) { store_.markReleaseUnusable(build); }
 
   // Sleeps `ms` in steps of at most 100 ms. False at once when the job is cancelled or the
   // program is stopping, and false when either happened by the end; otherwise true.
   bool cancellableWait(std::uint32_t ms);
   // The cancel or the stop flag is set.
-  bool cancelRequested() const { return cancelFlag_.load() || stopFlag_.load(); }
+  bool cancelRequested() const { return store_.isCancelRaised() || stopFlag_.load(); }
   bool stopRequested() const { return stopFlag_.load(); }
   // The job stops waiting for the dongle rather than ending: the request is used up.
-  void clearCancel() { cancelFlag_.exchange(false); }
+  void clearCancel() { store_.clearCancel(); }
 
   Clock& clock() { return clock_; }
-  // For reading other firmware state: take its lock.
-  FirmwareState& state() { return state_; }
+  // For reading the rest of the firmware state, and for the release-list check's claim.
+  FirmwareStore& store() { return store_; }
 
   static constexpr std::uint32_t kWaitStepMs = 100;
 
  private:
-  void changed();  // after a change made under the lock: tell the tray
-
-  FirmwareState& state_;
+  FirmwareStore& store_;
   Clock& clock_;
-  std::atomic<bool>& cancelFlag_;
   const std::atomic<bool>& stopFlag_;
-  std::function<void(WParam)> post_;
 };
 
 }  // namespace tw

@@ -1,13 +1,11 @@
-// All firmware state behind one lock: the built-in image, the board in update mode, the station
-// flag, the online check with its release list, the running dongle, the pending notice and the
-// change counter. USB, network, disk and device enumeration run without the lock; their results
-// are applied under it; window messages are posted only after it is released. Other threads read
-// it under the lock and never hold it across I/O.
+// What the firmware side knows, as one plain value: the built-in image, the board in update mode,
+// the station flag, the online check with its release list, the running dongle, the pending
+// notice, the job and the change counter. The live copy belongs to FirmwareStore, behind the
+// firmware lock; readers get consistent copies of it, and the rules that change it (board_record,
+// online_check, firmware_job, board_advice) are applied by the store under that lock.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "firmware/built_in_image.h"
@@ -37,9 +35,7 @@ struct RunningDongle {
 };
 
 struct FirmwareState {
-  std::mutex lock;  // the firmware lock
-
-  // Incremented under the lock on every change the state document shows; starts at 1.
+  // Incremented on every change the state document shows; starts at 1.
   std::uint32_t firmwareSeq = 1;
 
   BuiltInImage builtIn;
@@ -55,10 +51,6 @@ struct FirmwareState {
   // again while the release list still names exactly that file.
   std::string unusableRelease;
 
-  // Set while a release-list check runs, on the check thread or inside the firmware job; at most
-  // one runs at a time. Not under the lock: claimed by compare-and-exchange, released by exchange.
-  std::atomic<bool> checkRunning{false};
-
   FirmwareJob job;          // what the one firmware job is doing, or how it ended
   FirmwareRequest request;  // the one request waiting for the firmware thread
 };
@@ -69,7 +61,7 @@ std::string releaseIdentity(const ReleaseInfo& build);
 // The version this program would install now (empty when it has none), and whether it comes
 // from the release list (so it needs a download) rather than the built-in image. The release list
 // counts only after a successful check, and only when it names something newer that did not fail
-// its signature. Lock held.
+// its signature.
 std::string offerVersion(const FirmwareState& state, bool* fromList = nullptr);
 
 // The same into a buffer of the caller's, for readers that must not allocate; returns its text.

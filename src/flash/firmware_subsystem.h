@@ -1,8 +1,8 @@
-// The firmware side: its state behind the firmware lock, and the firmware thread, which verifies
-// the built-in image at start and then, turn by turn (woken at once or after 700 ms), runs a
-// queued firmware job or watches for boards in update mode, gives their advice and starts the
-// release-list check when the schedule says so. The check runs on a short-lived thread of its
-// own, one at a time.
+// The firmware side: its state (a FirmwareStore, behind the firmware lock), and the firmware
+// thread, which verifies the built-in image at start and then, turn by turn (woken at once or after
+// 700 ms), runs a queued firmware job or watches for boards in update mode, gives their advice and
+// starts the release-list check when the schedule says so. The check runs on a short-lived thread
+// of its own, one at a time.
 #pragma once
 
 #include <atomic>
@@ -10,11 +10,13 @@
 #include <memory>
 #include <string>
 
+#include "common/thread_safety.h"
 #include "dongle/dongle_link.h"
 #include "firmware/fetch_firmware.h"
 #include "flash/firmware_job_context.h"
 #include "flash/firmware_service.h"
 #include "flash/firmware_state.h"
+#include "flash/firmware_store.h"
 #include "flash/picoboot.h"
 #include "platform/clock.h"
 #include "platform/crypto.h"
@@ -75,7 +77,7 @@ class FirmwareSubsystem : public FirmwareService {
   // Starts the check thread unless a check is running.
   void startCheck();
   // One complete release-list check. The check thread's body; the firmware job calls it directly
-  // after claiming `checkRunning` itself.
+  // after claiming the check itself.
   void runCheck();
   // A release's UF2 file, from the cache or downloaded, checked and signed; on the firmware
   // thread, without the lock.
@@ -88,7 +90,10 @@ class FirmwareSubsystem : public FirmwareService {
 
   // One watcher pass; the firmware thread's, exposed for tests.
   void watchBoards();
-  FirmwareState& state() { return state_; }
+  // A consistent copy of the whole firmware state.
+  FirmwareState snapshot() const { return store_.snapshot(); }
+  // The state's owner, for arranging a state through its named operations.
+  FirmwareStore& store() { return store_; }
   const PicobootPorts& picoboot() const { return picoboot_; }
 
   static constexpr std::uint32_t kTurnWaitMs = 700;
@@ -105,17 +110,14 @@ class FirmwareSubsystem : public FirmwareService {
   FirmwarePorts ports_;
   PicobootPorts picoboot_;
   FirmwareOptions options_;
-  FirmwareState state_;
+  std::atomic<WindowId> trayWindow_{0};
+  FirmwareStore store_;
   std::unique_ptr<FirmwareJobBody> pipeline_;
-  WindowId trayWindow_ = 0;  // under the firmware lock
   std::atomic<bool> stopFlag_{false};
-  std::atomic<bool> cancelFlag_{false};
-  // The firmwareSeq the firmware thread last woke the tray for; that thread's alone.
-  std::uint32_t seqToldTray_ = 0;
   std::unique_ptr<ClockEvent> wakeEvent_;
   std::unique_ptr<ClockThread> thread_;
-  std::mutex checkThreadLock_;  // guards checkThread_ alone
-  std::unique_ptr<ClockThread> checkThread_;
+  Mutex checkThreadLock_;
+  std::unique_ptr<ClockThread> checkThread_ TW_GUARDED_BY(checkThreadLock_);
 };
 
 }  // namespace tw

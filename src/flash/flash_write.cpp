@@ -114,14 +114,7 @@ class FlashWriteSession {
           "This board has firmware this app doesn't recognise, so this app left it alone.", {},
           true);
     }
-    job_.update([&recorded](FirmwareState& state) {
-      if (!state.board.present) return;
-      state.board.read = BoardRead::Read;
-      state.board.blank = false;
-      state.board.ours = false;
-      state.board.program = recorded;
-      state.board.version.clear();
-    });
+    job_.recordForeignBoard(recorded);
     return true;
   }
 

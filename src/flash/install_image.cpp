@@ -32,23 +32,20 @@ FirmwareJobEnding fail(const std::string& sentence) {
 // Makes sure the release list is no older than ten minutes, running the check on this thread
 // when nobody else is. False when the job was cancelled meanwhile.
 bool refreshReleaseList(InstallWork& work) {
-  FirmwareState& state = work.job.state();
-  for (int i = 0; i < kCheckPolls && state.checkRunning.load(); ++i) {
+  FirmwareStore& store = work.job.store();
+  for (int i = 0; i < kCheckPolls && store.isCheckRunning(); ++i) {
     if (!work.job.cancellableWait(kCheckPollMs)) return false;
   }
-  {
-    std::lock_guard<std::mutex> lock(state.lock);
-    const std::uint64_t now = work.job.clock().tickMs();
-    if (state.online.state == OnlineState::Ok && now - state.online.checkedAt <= kFreshCheckMs) {
-      return true;
-    }
-  }
-  bool expected = false;
-  if (!state.checkRunning.compare_exchange_strong(expected, true)) return true;
+  const std::uint64_t now = work.job.clock().tickMs();
+  const bool fresh = store.read([now](const FirmwareState& state) {
+    return state.online.state == OnlineState::Ok && now - state.online.checkedAt <= kFreshCheckMs;
+  });
+  if (fresh) return true;
+  if (!store.claimCheck()) return true;
   work.job.setProgress(JobPhase::Prepare, 2, "Checking %s for the newest firmware\xE2\x80\xA6",
                        UpdateHost);
   work.ports.runCheck();
-  state.checkRunning.exchange(false);
+  store.releaseCheck();
   return true;
 }
 
@@ -61,14 +58,12 @@ std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
 
   std::optional<ReleaseInfo> build;
   BuiltInImage builtIn;
-  {
-    FirmwareState& state = job.state();
-    std::lock_guard<std::mutex> lock(state.lock);
+  job.store().read([&](const FirmwareState& state) {
     if (state.online.state == OnlineState::Ok) {
       if (const ReleaseInfo* chosen = selectBuild(&state.online.list)) build = *chosen;
     }
     builtIn = state.builtIn;
-  }
+  });
   const bool builtInUsable = builtIn.builtInState == BuiltInState::Verified;
 
   std::string error;
@@ -110,8 +105,7 @@ std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
         // A file that fails its signature fails it every time: it is not offered again until
         // the release list names another.
         if (build && isSignatureFailure(error)) {
-          job.update(
-              [&build](FirmwareState& state) { state.unusableRelease = releaseIdentity(*build); });
+          job.markReleaseUnusable(*build);
         }
       }
     } else if (error.empty()) {
@@ -140,7 +134,7 @@ std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
     return fail("The firmware file doesn't fit the dongle's layout. Nothing was changed.");
   }
   work.target = cutUtf8(work.sourceVersion, JOB_VERSION_CAPACITY);
-  job.update([&work](FirmwareState& state) { state.job.target = work.target; });
+  job.setTarget(work.target);
   return std::nullopt;
 }
 

@@ -12,10 +12,7 @@ FirmwareJobEnding InstallPipeline::runFirmwareJob(FirmwareJobContext& job,
 
 FirmwareJobEnding InstallPipeline::runStages(InstallWork& work) {
   FirmwareJobContext& job = work.job;
-  {
-    std::lock_guard<std::mutex> lock(job.state().lock);
-    work.from = job.state().job.from;
-  }
+  work.from = job.store().read([](const FirmwareState& state) { return state.job.from; });
   if (!work.isRestart()) {
     if (auto ending = chooseImage(work)) return *ending;
   }

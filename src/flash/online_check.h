@@ -1,8 +1,8 @@
 // The release-list check as the firmware state records it, the running dongle the tray reports,
 // the schedule of checks, and the notices both raise: "Firmware update ready" when something newer
 // than the dongle's firmware can be installed, and the result of a check the person asked for.
-// Every function here runs with the firmware lock held; the caller posts WM_APP_FIRMWARE after
-// releasing it.
+// The functions here are rules over a FirmwareState; on the live one only FirmwareStore applies
+// them, under the firmware lock, and tells the tray once it is released.
 #pragma once
 
 #include <cstdint>

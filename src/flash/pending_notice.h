@@ -1,5 +1,5 @@
-// The one balloon waiting for the tray. Posted with the firmware lock held; the poster sends
-// WM_APP_FIRMWARE with FW_NOTICE once the lock is released.
+// The one balloon waiting for the tray, part of the firmware state. FirmwareStore posts it under
+// the firmware lock and sends WM_APP_FIRMWARE with FW_NOTICE once the lock is released.
 #pragma once
 
 #include <cstdarg>

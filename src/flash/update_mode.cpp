@@ -41,12 +41,7 @@ void sendSwitchReport(DongleLink& dongle) {
 }
 
 void askForButton(InstallWork& work, const char* title, const char* text) {
-  work.job.update([&](FirmwareState& state) {
-    state.job.cancellable = true;
-    state.job.needsUser = true;
-    postNotice(state.notice, NoticeKind::Information, title, "%s", text);
-  });
-  work.job.post(FW_NOTICE);
+  work.job.askForButton(title, text);
   work.job.setProgress(JobPhase::Button, 10, "Triple-click the button on your dongle.");
 }
 
@@ -80,10 +75,9 @@ std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work) {
   }
 
   std::string running;
-  {
-    std::lock_guard<std::mutex> lock(job.state().lock);
-    if (job.state().dongle.present) running = job.state().dongle.version;
-  }
+  job.store().read([&running](const FirmwareState& state) {
+    if (state.dongle.present) running = state.dongle.version;
+  });
   if (running.empty()) readDongleVersion(work.ports.dongle, running);
 
   if (!running.empty()) {
@@ -128,10 +122,7 @@ std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work) {
         "The dongle never showed up in update mode, so nothing was changed.");
   }
   work.broughtIntoUpdateMode = true;
-  job.update([](FirmwareState& state) {
-    state.job.needsUser = false;
-    state.job.detail.clear();
-  });
+  job.buttonAnswered();
   return std::nullopt;
 }
 

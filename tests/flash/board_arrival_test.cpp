@@ -16,8 +16,7 @@ namespace tw {
 namespace {
 
 BootBoard boardRecord(test::FirmwareFixture& f) {
-  std::lock_guard<std::mutex> lock(f.firmware.state().lock);
-  return f.firmware.state().board;
+  return f.board();
 }
 
 struct ArrivalCase {

@@ -99,8 +99,7 @@ struct FirmwareFixture {
   void verifyBuiltIn() {
     BuiltInImage image;
     loadBuiltInImage(resources, image);
-    std::lock_guard<std::mutex> lock(firmware.state().lock);
-    firmware.state().builtIn = image;
+    firmware.publishBuiltInImage(image);
   }
   // Lets the firmware thread take its turns for `ms` of virtual time, then hands its posts to the
   // tray.
@@ -108,15 +107,10 @@ struct FirmwareFixture {
     clock.sleepMs(ms);
     loop.dispatchPending();
   }
-  // A copy of the record and the request, taken under the lock.
-  FirmwareJob job() {
-    std::lock_guard<std::mutex> lock(firmware.state().lock);
-    return firmware.state().job;
-  }
-  bool queued() {
-    std::lock_guard<std::mutex> lock(firmware.state().lock);
-    return firmware.state().request.queued;
-  }
+  // Copies of the record, the request and the board, from one consistent copy of the state.
+  FirmwareJob job() { return firmware.snapshot().job; }
+  bool queued() { return firmware.snapshot().request.queued; }
+  BootBoard board() { return firmware.snapshot().board; }
   std::vector<TrayNotice> notices() {
     std::vector<TrayNotice> taken;
     TrayNotice notice;

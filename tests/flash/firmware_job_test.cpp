@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "firmware_fixture.h"
+#include "flash/board_record.h"
 #include "flash/firmware_job.h"
 #include "flash/firmware_job_context.h"
 
@@ -24,12 +25,20 @@ constexpr char kNothingToRestart[] = "Nothing to restart: no dongle is in update
 
 class FirmwareJobQueue : public ::testing::Test {
  protected:
-  FirmwareState& state() { return f.firmware.state(); }
+  FirmwareStore& store() { return f.firmware.store(); }
   std::uint32_t seq() { return f.firmware.firmwareSeq(); }
-  // Runs `change` under the firmware lock.
-  void with(const std::function<void(FirmwareState&)>& change) {
-    std::lock_guard<std::mutex> lock(state().lock);
-    change(state());
+  // What a watcher pass finds: the bench tool at work, a board in update mode, or neither.
+  void sighting(bool station, bool board) {
+    BoardSighting seen;
+    seen.station = station;
+    seen.usbFound = board;
+    seen.path = board ? "usb#board" : "";
+    std::string pathToRead;
+    store().recordSighting(seen, f.clock.tickMs(), pathToRead);
+  }
+  // A job begins as the firmware thread begins one, without a request queued first.
+  void beginJob(FirmwareAction action) {
+    store().beginJob(FirmwareRequest{false, action, false, false});
   }
   // A start that must be refused with `message`, leaving record, request and counter alone.
   void expectRefused(const std::string& action, const std::string& message) {
@@ -54,23 +63,21 @@ TEST_F(FirmwareJobQueue, RefusalsComeInTheirOrder) {
   f.verifyBuiltIn();
   // Every condition at once: a request queued, the bench tool at work, no board.
   std::string reason;
-  with([](FirmwareState& s) { s.request.queued = true; });
-  with([](FirmwareState& s) { s.station = true; });
+  ASSERT_TRUE(f.firmware.startFirmwareAction("install", false, reason));
+  sighting(true, false);
   for (const char* unknown : {"Update", "", "restart ", " update", "updates", "REPAIR", "upd"}) {
     expectRefused(unknown, "Unknown action.");
   }
   expectRefused("restart", kBusy);
-  with([](FirmwareState& s) {
-    s.request.queued = false;
-    s.job.active = true;
-  });
+  FirmwareRequest taken;  // the firmware thread takes the request up: its job runs
+  ASSERT_TRUE(store().takeRequest(taken));
   expectRefused("restart", kBusy);
-  with([](FirmwareState& s) { s.job.active = false; });
+  store().endJob(FirmwareJobEnding::cancelled(), f.clock.tickMs());
   expectRefused("restart", kStation);
   expectRefused("install", kStation);
-  with([](FirmwareState& s) { s.station = false; });
+  sighting(false, false);
   expectRefused("restart", kNothingToRestart);
-  with([](FirmwareState& s) { s.board.present = true; });
+  sighting(false, true);
   EXPECT_TRUE(f.firmware.startFirmwareAction("restart", false, reason));
   EXPECT_EQ(reason, "");
   expectRefused("update", kBusy);
@@ -101,18 +108,16 @@ TEST_F(FirmwareJobQueue, AnUpdateTheRunningDongleDoesNotNeedIsRefused) {
            {"install", true, "1.4.0", "1.4.0", false, nullptr},
            {"repair", true, "1.4.0", "1.4.0", false, nullptr},
        }) {
-    with([&c](FirmwareState& s) {
-      s.request = FirmwareRequest{};
-      s.dongle = RunningDongle{c.present, c.running};
-      s.board.present = c.board;
-      s.online = OnlineCheck{};
-      if (c.listed != nullptr) {
-        s.online.state = OnlineState::Ok;
-        s.online.list.count = 1;
-        std::snprintf(s.online.list.builds[0].version, sizeof s.online.list.builds[0].version, "%s",
-                      c.listed);
-      }
-    });
+    store().cancelJob();  // the last case's request goes
+    f.firmware.reportDongle(c.present, c.running);
+    sighting(false, c.board);
+    // A failed check leaves only the built-in image to offer.
+    ReleaseList list{};
+    if (c.listed != nullptr) {
+      list.count = 1;
+      std::snprintf(list.builds[0].version, sizeof list.builds[0].version, "%s", c.listed);
+    }
+    store().finishOnlineCheck(c.listed != nullptr, list, "offline", f.clock.tickMs());
     if (c.refusal != nullptr) {
       expectRefused(c.action, c.refusal);
     } else {
@@ -123,40 +128,33 @@ TEST_F(FirmwareJobQueue, AnUpdateTheRunningDongleDoesNotNeedIsRefused) {
   }
   // A target that is no usable version refuses nothing.
   FirmwareFixture bare;
-  {
-    std::lock_guard<std::mutex> lock(bare.firmware.state().lock);
-    bare.firmware.state().dongle = RunningDongle{true, "1.4.0"};
-  }
+  bare.firmware.reportDongle(true, "1.4.0");
   std::string reason;
   EXPECT_TRUE(bare.firmware.startFirmwareAction("update", false, reason)) << reason;
 }
 
 TEST_F(FirmwareJobQueue, EachOfTheFiveActionsIsQueued) {
-  with([](FirmwareState& s) { s.board.present = true; });
+  sighting(false, true);
   for (const char* action : {"update", "install", "reinstall", "repair", "restart"}) {
     for (bool confirm : {false, true}) {
-      with([](FirmwareState& s) { s.request = FirmwareRequest{}; });
+      f.firmware.cancelFirmwareJob();  // the last request goes
       std::string reason;
       ASSERT_TRUE(f.firmware.startFirmwareAction(action, confirm, reason)) << action << reason;
-      std::lock_guard<std::mutex> lock(state().lock);
-      EXPECT_STREQ(actionWord(state().request.action), action);
-      EXPECT_EQ(state().request.confirm, confirm);
-      EXPECT_FALSE(state().request.automatic);
+      const FirmwareRequest request = f.firmware.snapshot().request;
+      EXPECT_STREQ(actionWord(request.action), action);
+      EXPECT_EQ(request.confirm, confirm);
+      EXPECT_FALSE(request.automatic);
     }
   }
 }
 
 TEST_F(FirmwareJobQueue, AQueuedRequestStartsAFreshRecord) {
   // What a failed job left behind.
-  with([](FirmwareState& s) {
-    s.job.result = JobResult::Failed;
-    s.job.error = s.job.msg = "Boom.";
-    s.job.tech = "usb";
-    s.job.refused = true;
-    s.job.pct = 13;
-    s.job.finishedAt = 5;
-    s.job.from = "0.9.1";
-  });
+  f.firmware.reportDongle(true, "0.9.1");
+  beginJob(FirmwareAction::Install);
+  store().setJobStep(JobPhase::None, 13);
+  store().endJob(FirmwareJobEnding::failed("Boom.", "usb", true), 5);
+  ASSERT_EQ(f.job().from, "0.9.1");
   const std::uint32_t before = seq();
   std::string reason;
   ASSERT_TRUE(f.firmware.startFirmwareAction("repair", true, reason));
@@ -197,42 +195,37 @@ TEST_F(FirmwareJobQueue, CancelWhileQueuedEmptiesTheRecordWithoutAResult) {
 
 TEST_F(FirmwareJobQueue, CancelReachesOnlyACancellableRunningJob) {
   for (bool cancellable : {false, true}) {
-    with([cancellable](FirmwareState& s) {
-      s.job = FirmwareJob{};
-      s.job.active = true;
-      s.job.cancellable = cancellable;
-    });
+    beginJob(FirmwareAction::Install);
+    store().setJobCancellable(cancellable);
     const std::uint32_t before = seq();
-    EXPECT_EQ(cancelFirmwareRequest(state()), cancellable);
+    f.firmware.cancelFirmwareJob();
+    EXPECT_EQ(store().isCancelRaised(), cancellable);
     EXPECT_EQ(seq(), before);  // the job itself records how it ends
     EXPECT_TRUE(f.job().active);
   }
 }
 
 TEST_F(FirmwareJobQueue, DismissForgetsOnlyAFinishedJob) {
-  with([](FirmwareState& s) {
-    s.job.active = true;
-    s.job.msg = "Writing";
-  });
+  beginJob(FirmwareAction::Install);
+  store().setJobStep(JobPhase::None, -1, "Writing");
   std::uint32_t before = seq();
   f.firmware.dismissFirmwareResult();
   EXPECT_EQ(seq(), before);
   EXPECT_EQ(f.job().msg, "Writing");
 
-  with([](FirmwareState& s) {
-    s.job = FirmwareJob{};
-    s.request.queued = true;
-    s.job.msg = "Starting";
-  });
+  store().endJob(FirmwareJobEnding::cancelled(), f.clock.tickMs());
+  std::string reason;
+  ASSERT_TRUE(f.firmware.startFirmwareAction("install", false, reason));
+  before = seq();
   f.firmware.dismissFirmwareResult();
   EXPECT_EQ(seq(), before);
   EXPECT_TRUE(f.queued());
 
-  with([](FirmwareState& s) {
-    s.request.queued = false;
-    s.job.result = JobResult::Failed;
-    s.job.error = "Boom.";
-  });
+  FirmwareRequest taken;
+  ASSERT_TRUE(store().takeRequest(taken));
+  store().endJob(FirmwareJobEnding::failed("Boom."), f.clock.tickMs());
+  ASSERT_EQ(f.job().error, "Boom.");
+  before = seq();
   f.firmware.dismissFirmwareResult();
   EXPECT_EQ(seq(), before + 1);
   EXPECT_EQ(f.job().result, JobResult::None);
@@ -241,16 +234,16 @@ TEST_F(FirmwareJobQueue, DismissForgetsOnlyAFinishedJob) {
 
 TEST_F(FirmwareJobQueue, TakingARequestEmptiesTheQueueAndBeginsItsJob) {
   FirmwareRequest taken;
-  EXPECT_FALSE(takeFirmwareRequest(state(), taken));
-  state().request = FirmwareRequest{true, FirmwareAction::Reinstall, true, false};
-  ASSERT_TRUE(takeFirmwareRequest(state(), taken));
+  EXPECT_FALSE(store().takeRequest(taken));
+  std::string message;
+  ASSERT_TRUE(store().queueRequest(FirmwareAction::Reinstall, true, message));
+  ASSERT_TRUE(store().takeRequest(taken));
   EXPECT_EQ(taken.action, FirmwareAction::Reinstall);
   EXPECT_TRUE(taken.confirm);
-  EXPECT_FALSE(state().request.queued);
+  EXPECT_FALSE(f.queued());
   // Its job has begun with it: no second request slips in before it does.
-  EXPECT_TRUE(isJobBusy(state()));
-  std::string message;
-  EXPECT_FALSE(queueFirmwareRequest(state(), FirmwareAction::Repair, false, message));
+  EXPECT_TRUE(f.firmware.isFirmwareBusy());
+  EXPECT_FALSE(store().queueRequest(FirmwareAction::Repair, false, message));
 }
 
 TEST(FirmwareJobRecord, BeginningSetsTheRecordAndQuietsBoards) {
@@ -423,14 +416,14 @@ class SteppingClock : public Clock {
 };
 
 struct JobContextFixture {
-  JobContextFixture()
-      : context(state, clock, cancel, stop, [this](WParam kind) { posts.push_back(kind); }) {}
-  FirmwareState state;
-  SteppingClock clock;
-  std::atomic<bool> cancel{false};
-  std::atomic<bool> stop{false};
+  FirmwareJob job() const { return store.snapshot().job; }
+  std::uint32_t seq() const { return store.firmwareSeq(); }
+
   std::vector<WParam> posts;
-  FirmwareJobContext context;
+  FirmwareStore store{[this](WParam kind) { posts.push_back(kind); }};
+  SteppingClock clock;
+  std::atomic<bool> stop{false};
+  FirmwareJobContext context{store, clock, stop};
 };
 
 TEST(FirmwareJobContext, WaitsInStepsOfAHundredMillisecondsAndStopsForEitherFlag) {
@@ -444,9 +437,10 @@ TEST(FirmwareJobContext, WaitsInStepsOfAHundredMillisecondsAndStopsForEitherFlag
   for (int which = 0; which < 2; ++which) {
     // Raised during the third step: the wait notices at the end of that step.
     JobContextFixture f;
-    std::atomic<bool>& flag = which == 0 ? f.cancel : f.stop;
     f.clock.onSleep = [&](std::uint64_t now) {
-      if (now > 5200) flag = true;
+      if (now <= 5200) return;
+      if (which == 0) f.store.raiseCancel();
+      if (which == 1) f.stop = true;
     };
     EXPECT_FALSE(f.context.cancellableWait(10000));
     EXPECT_EQ(f.clock.now, 5300u);
@@ -459,7 +453,7 @@ TEST(FirmwareJobContext, WaitsInStepsOfAHundredMillisecondsAndStopsForEitherFlag
     // Raised during the last step: the time is up, but the answer is still no.
     JobContextFixture f;
     f.clock.onSleep = [&](std::uint64_t now) {
-      if (now == 5300) f.cancel = true;
+      if (now == 5300) f.store.raiseCancel();
     };
     EXPECT_FALSE(f.context.cancellableWait(300));
     EXPECT_EQ(f.clock.now, 5300u);
@@ -468,26 +462,26 @@ TEST(FirmwareJobContext, WaitsInStepsOfAHundredMillisecondsAndStopsForEitherFlag
 
 TEST(FirmwareJobContext, ProgressAndDetailUpdateTheRecordAndTellTheTray) {
   JobContextFixture f;
-  const std::uint32_t before = f.state.firmwareSeq;
+  const std::uint32_t before = f.seq();
   f.context.setProgress(JobPhase::Inspect, 13, "Found it. Reading the dongle\xE2\x80\xA6");
-  EXPECT_EQ(f.state.job.phase, JobPhase::Inspect);
-  EXPECT_EQ(f.state.job.pct, 13);
-  EXPECT_EQ(f.state.job.msg, "Found it. Reading the dongle\xE2\x80\xA6");
+  EXPECT_EQ(f.job().phase, JobPhase::Inspect);
+  EXPECT_EQ(f.job().pct, 13);
+  EXPECT_EQ(f.job().msg, "Found it. Reading the dongle\xE2\x80\xA6");
   f.context.setProgress(JobPhase::None, -1, "Only the message %d", 7);
-  EXPECT_EQ(f.state.job.phase, JobPhase::Inspect);
-  EXPECT_EQ(f.state.job.pct, 13);
-  EXPECT_EQ(f.state.job.msg, "Only the message 7");
+  EXPECT_EQ(f.job().phase, JobPhase::Inspect);
+  EXPECT_EQ(f.job().pct, 13);
+  EXPECT_EQ(f.job().msg, "Only the message 7");
   f.context.setProgress(JobPhase::Write, 0);
-  EXPECT_EQ(f.state.job.phase, JobPhase::Write);
-  EXPECT_EQ(f.state.job.pct, 0);
-  EXPECT_EQ(f.state.job.msg, "Only the message 7");
+  EXPECT_EQ(f.job().phase, JobPhase::Write);
+  EXPECT_EQ(f.job().pct, 0);
+  EXPECT_EQ(f.job().msg, "Only the message 7");
   f.context.setDetail("%s", std::string(400, 'd').c_str());
-  EXPECT_EQ(f.state.job.detail.size(), 319u);
+  EXPECT_EQ(f.job().detail.size(), 319u);
   f.context.setCancellable(false);
   f.context.setNeedsUser(true);
-  EXPECT_FALSE(f.state.job.cancellable);
-  EXPECT_TRUE(f.state.job.needsUser);
-  EXPECT_EQ(f.state.firmwareSeq, before + 6);
+  EXPECT_FALSE(f.job().cancellable);
+  EXPECT_TRUE(f.job().needsUser);
+  EXPECT_EQ(f.seq(), before + 6);
   EXPECT_EQ(f.posts, std::vector<WParam>(6, FW_CHANGED));
 }
 
@@ -508,16 +502,16 @@ TEST(FirmwareJobContext, DownloadProgressUsesTheWholeRangeIn64Bits) {
            {5000, 1000, 10, "Downloading firmware\xE2\x80\xA6 100%"},
        }) {
     JobContextFixture f;
-    f.state.job.phase = JobPhase::Download;
+    f.context.setProgress(JobPhase::Download, -1);
     f.context.downloadProgress(c.received, c.total);
-    EXPECT_EQ(f.state.job.pct, c.pct) << c.received << "/" << c.total;
-    EXPECT_EQ(f.state.job.msg, c.msg);
-    EXPECT_EQ(f.state.job.phase, JobPhase::Download);
+    EXPECT_EQ(f.job().pct, c.pct) << c.received << "/" << c.total;
+    EXPECT_EQ(f.job().msg, c.msg);
+    EXPECT_EQ(f.job().phase, JobPhase::Download);
   }
   JobContextFixture f;
-  const std::uint32_t before = f.state.firmwareSeq;
+  const std::uint32_t before = f.seq();
   f.context.downloadProgress(100, 0);  // no total known: nothing to say
-  EXPECT_EQ(f.state.firmwareSeq, before);
+  EXPECT_EQ(f.seq(), before);
   EXPECT_TRUE(f.posts.empty());
 }
 

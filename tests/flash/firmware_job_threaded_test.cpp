@@ -165,10 +165,7 @@ TEST(FirmwareJobThreaded, ABoardThatTurnsUpDuringAJobIsLeftToIt) {
   EXPECT_FALSE(f.firmware.isBoardInUpdateMode());
   f.run(4000);
   EXPECT_TRUE(f.firmware.isBoardInUpdateMode());
-  {
-    std::lock_guard<std::mutex> lock(f.firmware.state().lock);
-    EXPECT_EQ(f.firmware.state().board.read, BoardRead::Read);
-  }
+  EXPECT_EQ(f.board().read, BoardRead::Read);
   // The job's own notice, and nothing about the board it brought back.
   std::vector<TrayNotice> notices = f.notices();
   ASSERT_EQ(notices.size(), 1u);

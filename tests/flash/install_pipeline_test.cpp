@@ -43,10 +43,7 @@ struct Pipeline : test::FirmwareFixture {
   void watchUntilRead() {
     for (int pass = 0; pass < 12; ++pass) {
       firmware.watchBoards();
-      {
-        std::lock_guard<std::mutex> lock(firmware.state().lock);
-        if (firmware.state().board.read != BoardRead::NotRead) return;
-      }
+      if (board().read != BoardRead::NotRead) return;
       clock.sleepMs(FirmwareSubsystem::kTurnWaitMs);
     }
   }

@@ -45,10 +45,6 @@ struct Job : test::FirmwareFixture {
     const sim::BoardCounters counters = world.board().counters();
     return counters.sectorsErased + counters.pagesProgrammed;
   }
-  BootBoard board() {
-    std::lock_guard<std::mutex> lock(firmware.state().lock);
-    return firmware.state().board;
-  }
   std::uint64_t startedAt = 0;
 };
 
@@ -160,10 +156,7 @@ TEST(JobMends, AReleaseThatFailsItsSignatureIsNamedAndNotOfferedAgain) {
   }
   EXPECT_TRUE(told);
 
-  const auto offer = [&j] {
-    std::lock_guard<std::mutex> lock(j.firmware.state().lock);
-    return offerVersion(j.firmware.state());
-  };
+  const auto offer = [&j] { return offerVersion(j.firmware.snapshot()); };
   j.firmware.runCheck();
   EXPECT_EQ(offer(), "0.9.3") << "the same list offers the same bad file again";
   j.releases.publish("1.5.0");  // published again, properly signed
@@ -208,9 +201,8 @@ TEST(JobMends, ADongleThatComesBackLateKeepsOnlyTheRepairAdvice) {
     replugged = true;
     j.world.plugDongle();
   };
-  std::atomic<bool> cancel{false};
   std::atomic<bool> stop{false};
-  FirmwareJobContext context(j.firmware.state(), j.clock, cancel, stop, [](WParam) {});
+  FirmwareJobContext context(j.firmware.store(), j.clock, stop);
   InstallPorts ports{j.firmware.picoboot(), j.files, j.dongle, [] {}, nullptr};
   FirmwareRequest request;
   request.action = FirmwareAction::Repair;

@@ -70,16 +70,17 @@ struct CheckFixture {
     while (firmware.takeNotice(notice)) taken.push_back(notice);
     return taken;
   }
+  // Reads one consistent copy of the firmware state.
   template <typename F>
-  auto locked(F f) {
-    std::lock_guard<std::mutex> lock(firmware.state().lock);
-    return f(firmware.state());
+  auto copied(F f) {
+    const FirmwareState state = firmware.snapshot();
+    return f(state);
   }
   std::uint64_t checkedAt() {
-    return locked([](FirmwareState& s) { return s.online.checkedAt; });
+    return copied([](const FirmwareState& s) { return s.online.checkedAt; });
   }
   OnlineState online() {
-    return locked([](FirmwareState& s) { return s.online.state; });
+    return copied([](const FirmwareState& s) { return s.online.state; });
   }
   void offline(bool off) {
     sim::SimHttpsFaults faults;
@@ -129,7 +130,8 @@ TEST(UpdateCheckThreaded, AFailedCheckIsRetriedAfterFifteenMinutesAndASuccessful
   ASSERT_EQ(f.online(), OnlineState::Failed);
   const std::uint64_t failedAt = f.checkedAt();
   EXPECT_LT(failedAt - kTenOClock, 1000u);
-  EXPECT_EQ(f.locked([](FirmwareState& s) { return s.online.error; }), "this PC looks offline");
+  EXPECT_EQ(f.copied([](const FirmwareState& s) { return s.online.error; }),
+            "this PC looks offline");
 
   f.offline(false);
   f.run(static_cast<std::uint32_t>(failedAt + 900'000 - f.clock.tickMs()));  // 10:15
@@ -206,7 +208,7 @@ TEST(UpdateCheckThreaded, ARequestThatCameJustAfterTheLastCheckTookItsResultIsSt
   CheckFixture f;
   f.start();
   // As left behind by a request that arrived while the last check was releasing its flag.
-  f.locked([](FirmwareState& s) { return s.online.announce = true; });
+  f.firmware.store().announceNextCheck();
   f.run(FirmwareSubsystem::kTurnWaitMs + 10);
   EXPECT_EQ(f.host.sessions, 1);
   EXPECT_EQ(f.notices().size(), 1u);
@@ -221,7 +223,7 @@ TEST(UpdateCheckThreaded, WhileACheckRunsOnlyTheBuiltInImageIsOffered) {
   f.firmware.reportDongle(true, "0.9.3");
   f.run(100);
   bool fromList = false;
-  EXPECT_EQ(f.locked([&](FirmwareState& s) { return offerVersion(s, &fromList); }), "1.0.0");
+  EXPECT_EQ(f.copied([&](const FirmwareState& s) { return offerVersion(s, &fromList); }), "1.0.0");
   EXPECT_TRUE(fromList);
   std::vector<TrayNotice> shown = f.notices();
   ASSERT_EQ(shown.size(), 1u);
@@ -231,10 +233,10 @@ TEST(UpdateCheckThreaded, WhileACheckRunsOnlyTheBuiltInImageIsOffered) {
   f.firmware.requestUpdateCheck();
   f.run(10);  // the check now waits for the host
   EXPECT_EQ(f.online(), OnlineState::Checking);
-  EXPECT_EQ(f.locked([&](FirmwareState& s) { return offerVersion(s, &fromList); }), "0.9.3");
+  EXPECT_EQ(f.copied([&](const FirmwareState& s) { return offerVersion(s, &fromList); }), "0.9.3");
   EXPECT_FALSE(fromList);
   f.run(1000);
-  EXPECT_EQ(f.locked([&](FirmwareState& s) { return offerVersion(s, &fromList); }), "1.0.0");
+  EXPECT_EQ(f.copied([&](const FirmwareState& s) { return offerVersion(s, &fromList); }), "1.0.0");
   EXPECT_TRUE(f.notices().empty());  // 1.0.0 was offered already; behind, so nothing else
 }
 
@@ -256,14 +258,14 @@ TEST(UpdateCheckThreaded, TheTraysReportsAndChecksRunSideBySide) {
   std::uint32_t lastSeq = 0;
   for (int i = 0; i < 130; ++i) {
     f.run(1000);
-    const std::uint32_t seq = f.locked([](FirmwareState& s) { return s.firmwareSeq; });
+    const std::uint32_t seq = f.copied([](const FirmwareState& s) { return s.firmwareSeq; });
     EXPECT_GE(seq, lastSeq);
     lastSeq = seq;
     f.notices();
   }
   ASSERT_TRUE(trayThread->join(10'000));
   EXPECT_EQ(reports, 60);
-  EXPECT_FALSE(f.locked([](FirmwareState& s) { return s.checkRunning.load(); }));
+  EXPECT_FALSE(f.firmware.store().isCheckRunning());
   EXPECT_GE(f.host.sessions, 6);
 }
 

@@ -103,20 +103,20 @@ TEST(WatcherPassCost, OneWindowLookupOneMarkerQueryOneListingAndOneWalkOverTheDr
     sim::mountBoardDrive(world, files);
     if (c.board) world.plugBoard(sim::World::BoardSetup::ours("0.9.3"));
     if (c.benchWindow) desktop.addWindow("RigWindow", "Tarnwick Pellmark Rig");
-    FirmwareState state;
+    FirmwareStore store;
     const PicobootPorts picoboot{usb, clock};
-    watchBoards(BoardWatcherPorts{picoboot, files, desktop}, state, clock);
+    watchBoards(BoardWatcherPorts{picoboot, files, desktop}, store, clock);
 
     // Count a pass in the steady state, after the first has recorded what is around.
     counts = CallCounts{};
-    watchBoards(BoardWatcherPorts{picoboot, files, desktop}, state, clock);
+    watchBoards(BoardWatcherPorts{picoboot, files, desktop}, store, clock);
     EXPECT_EQ(counts.windowLookups, c.expected.windowLookups);
     EXPECT_EQ(counts.windowWalks, 0);
     EXPECT_EQ(counts.markerQueries, c.expected.markerQueries);
     EXPECT_EQ(counts.usbListings, c.expected.usbListings);
     EXPECT_EQ(counts.driveSets, c.expected.driveSets);
     EXPECT_EQ(counts.driveTypes, c.expected.driveTypes);
-    std::lock_guard<std::mutex> lock(state.lock);
+    const FirmwareState state = store.snapshot();
     EXPECT_EQ(state.board.present, c.board && !c.benchWindow);
     EXPECT_EQ(state.station, c.benchWindow);
   }

@@ -44,13 +44,14 @@ struct WriteBench {
     request.confirm = confirm;
     InstallPorts ports{PicobootPorts{world.usb(), clock}, files, dongle, {}, {}};
     std::string lastMessage;
-    FirmwareJobContext job(state, clock, cancel, stop, [&](WParam) {
-      std::lock_guard<std::mutex> lock(state.lock);
-      if (state.job.msg != lastMessage) {
-        lastMessage = state.job.msg;
-        messages.push_back(std::to_string(state.job.pct) + " " + lastMessage);
+    FirmwareStore store([&](WParam) {
+      const FirmwareJob job = store.snapshot().job;
+      if (job.msg != lastMessage) {
+        lastMessage = job.msg;
+        messages.push_back(std::to_string(job.pct) + " " + lastMessage);
       }
     });
+    FirmwareJobContext job(store, clock, stop);
     InstallWork work(job, ports, request);
     failed = true;
     if (checkUf2(uf2.data(), uf2.size(), work.image) != 1) {
@@ -79,8 +80,7 @@ struct WriteBench {
   sim::World world{clock, boardOnly()};
   sim::SimFileSystem files{clock};
   DongleLink dongle{world.hid()};
-  FirmwareState state;
-  std::atomic<bool> cancel{false}, stop{false};
+  std::atomic<bool> stop{false};
   std::vector<std::uint8_t> image;
   std::vector<std::string> messages;  // "<pct> <msg>" each time the message changed
   std::string tech;

@@ -62,10 +62,7 @@ class FirmwareRoutes : public ::testing::Test {
                    const std::string& message) {
     expectAnswer(answer, status, "{\"ok\":false,\"error\":\"" + message + "\"}");
   }
-  bool confirmed() {
-    std::lock_guard<std::mutex> lock(f.firmware.state().lock);
-    return f.firmware.state().request.confirm;
-  }
+  bool confirmed() { return f.firmware.snapshot().request.confirm; }
 
   test::FirmwareFixture f;
   DongleLink dongle{f.world.hid()};
@@ -111,19 +108,16 @@ TEST_F(FirmwareRoutes, StartAnswersWithTheRefusalSentence) {
   expectError(call("POST", "/api/fw/start", "action="), "409 Conflict", "Unknown action.");
   expectError(call("POST", "/api/fw/start", "action=restart"), "409 Conflict",
               "Nothing to restart: no dongle is in update mode.");
-  {
-    std::lock_guard<std::mutex> lock(f.firmware.state().lock);
-    f.firmware.state().station = true;
-  }
+  // The bench tool's window, as a watcher pass finds it.
+  const WindowId rig = f.desktop.addWindow("RigWindow", "Tarnwick Pellmark Rig");
+  f.firmware.watchBoards();
   std::string answer = call("POST", "/api/fw/start", "action=install");
   expectError(answer, "409 Conflict",
               "Another Tarnwick flashing tool is at work (the Pellmark Rig or a bench script). "
               "Let it finish first so the two don't fight over the board.");
   EXPECT_TRUE(test::StrictJson().parse(bodyOf(answer)));
-  {
-    std::lock_guard<std::mutex> lock(f.firmware.state().lock);
-    f.firmware.state().station = false;
-  }
+  f.desktop.removeWindow(rig);
+  f.firmware.watchBoards();
   expectAnswer(call("POST", "/api/fw/start", "action=install"), "200 OK", "{\"ok\":true}");
   EXPECT_TRUE(f.firmware.isFirmwareBusy());
   expectError(call("POST", "/api/fw/start", "action=update"), "409 Conflict",

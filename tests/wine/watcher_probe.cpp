@@ -19,12 +19,10 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "firmware/built_in_image.h"
-#include "flash/board_advice.h"
 #include "flash/firmware_subsystem.h"
 #include "flash/picoboot.h"
 #include "flash/rp2350_drive.h"
@@ -42,8 +40,7 @@
 
 namespace {
 
-void printPass(int number, std::uint64_t sinceStartMs, tw::FirmwareState& state) {
-  std::lock_guard<std::mutex> lock(state.lock);
+void printPass(int number, std::uint64_t sinceStartMs, const tw::FirmwareState& state) {
   const tw::BootBoard& b = state.board;
   std::printf("pass %d +%llu: station=%d present=%d usb=%d drive=%s read=%d seq=%lu why=%s\n",
               number, static_cast<unsigned long long>(sinceStartMs), state.station ? 1 : 0,
@@ -75,11 +72,7 @@ int wmain(int argc, wchar_t** argv) {
   // What the firmware thread does before its first turn, so that the advice has an offer.
   tw::BuiltInImage image;
   tw::loadBuiltInImage(resources, image);
-  {
-    std::lock_guard<std::mutex> lock(firmware.state().lock);
-    firmware.state().builtIn = image;
-    ++firmware.state().firmwareSeq;
-  }
+  firmware.publishBuiltInImage(image);
   std::printf("built-in: %d\n", static_cast<int>(image.builtInState));
 
   std::string temp;
@@ -111,12 +104,9 @@ int wmain(int argc, wchar_t** argv) {
     if (pass > 1)
       clock.sleepMs(static_cast<std::uint32_t>(std::wcstoul(argv[pass - 1], nullptr, 10)));
     firmware.watchBoards();
-    tw::FirmwareState& state = firmware.state();
-    {
-      std::lock_guard<std::mutex> lock(state.lock);
-      if (tw::isBoardAdviceDue(state)) tw::giveBoardAdvice(state);
-    }
-    printPass(pass, clock.tickMs() - start, state);
+    // The rest of the firmware thread's turn: the board's advice when it is due.
+    firmware.store().finishWatcherTurn(clock.tickMs());
+    printPass(pass, clock.tickMs() - start, firmware.snapshot());
     tw::TrayNotice notice;
     if (firmware.takeNotice(notice)) {
       std::printf("notice %d: %s | %s | %s\n", pass, notice.warning ? "warning" : "information",
