@@ -48,7 +48,7 @@ struct ProgramInfoHeader {
 
 // Lays the information out upwards from one offset of a flash image: texts first, then the
 // entries, their pointer array and the copy table. Padding after a text keeps whatever the image
-// held there. The caller leaves room: nothing is written beyond what it asks for.
+// held there. The caller sees that the image has room for what it places.
 class ProgramInfoWriter {
  public:
   // `image` starts at `flashBase`; the layout begins at offset `at`.
