@@ -78,8 +78,9 @@ class ConsoleAwareFirmware : public tw::FirmwareSubsystem {
     {
       std::lock_guard<std::mutex> lock(state().lock);
       const tw::FirmwareJob& job = state().job;
-      if ((job.active || !job.result == JobResult::None) && !job.msg.empty()) {
-        step = job.phase + ": " + job.msg + (job.detail.empty() ? "" : " (" + job.detail + ")");
+      if ((job.active || job.result != tw::JobResult::None) && !job.msg.empty()) {
+        step = std::string(tw::phaseWord(job.phase)) + ": " + job.msg +
+               (job.detail.empty() ? "" : " (" + job.detail + ")");
       }
     }
     if (!step.empty() && step != lastStep_) {
