@@ -73,7 +73,7 @@ struct LinuxProgram::Parts {
                  FirmwareOptions{options.version, options.jobBody}, console),
         firmwareCommands(firmware, [this](const std::string& line) { say(line); }),
         httpServer(HttpServerPorts{sockets, random, clock}, dongleLink, firmware,
-                   assets::panelPageAsset()),
+                   assets::panelPageAsset(), options.panelSettings),
         server(httpServer, console),
         launcher(PanelLauncherPorts{shell, registry, files, desktop}, server,
                  PanelLauncherConfig{UpdateHost}),

@@ -44,6 +44,7 @@ struct LinuxProgramOptions {
   std::function<void(sim::World&)> prepareWorld;  // runs once on the new world before anything else
   FirmwareJobBody* jobBody = nullptr;             // tests may replace what a job does
   std::vector<std::string> published{"0.9.3"};    // versions the update host publishes at start
+  HttpServerSettings panelSettings;               // the panel server's ports and waits
   bool steppedLoop = false;  // true: the caller dispatches the loop itself (virtual time)
   // The tray's services a test stands in for itself; null: the program's own.
   PanelServer* server = nullptr;
