@@ -175,6 +175,9 @@ PanelHttpServer& LinuxProgram::panelServer() {
 sim::SimFileSystem& LinuxProgram::files() {
   return parts_->files;
 }
+EmbeddedResources& LinuxProgram::resources() {
+  return parts_->resources;
+}
 sim::SimRegistry& LinuxProgram::registry() {
   return parts_->registry;
 }

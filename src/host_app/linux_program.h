@@ -19,6 +19,7 @@
 #include "panel/http_server.h"
 #include "panel/panel_service.h"
 #include "platform/clock.h"
+#include "platform/host/embedded_resources.h"
 #include "platform/host/queue_message_loop.h"
 #include "sim/recording_tray.h"
 #include "sim/sim_desktop.h"
@@ -70,6 +71,7 @@ class LinuxProgram {
   void duringRun(std::function<void()> body);
   PanelHttpServer& panelServer();
   sim::SimFileSystem& files();
+  EmbeddedResources& resources();  // with the built-in firmware image
   sim::SimRegistry& registry();
   sim::SimReleases& releases();
   sim::SimUpdateHost& updateHost();
