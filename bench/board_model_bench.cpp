@@ -322,28 +322,18 @@ void installBuiltInImage(benchmark::State& state, InstallScenario scenario) {
       world.flash().eraseAll();
       tw::sim::writeImage(world.flash(), held);
     }
-    tw::sim::SimFileSystem files(clock);
-    tw::DongleLink dongle(world.hid());
     tw::FirmwareStore store;
     std::atomic<bool> stop{false};
     tw::FirmwareJobContext job(store, clock, stop);
-    tw::InstallPorts ports{tw::PicobootPorts{world.usb(), clock}, files, dongle, {}, {}};
-    tw::FirmwareRequest request;
-    request.action = scenario.action;
-    tw::InstallWork work(job, ports, request);
-    work.source = builtInFirmwareImage;
-    work.sourceSize = builtInFirmwareImageSize;
-    work.target = "0.9.3";
-    tw::checkUf2(work.source, work.sourceSize, work.image);
-    work.path = world.boardPath();
+    const tw::BoardWrite write{image, world.boardPath(), false, repair};
     world.board().resetCounters();
     state.ResumeTiming();
     const std::uint64_t start = clock.tickMs();
-    bool failed = false;
-    const bool refused = tw::writeOverPicoboot(work, failed).has_value();
+    const tw::BoardWritten written =
+        tw::writeOverPicoboot(job, tw::PicobootPorts{world.usb(), clock}, write);
     state.PauseTiming();
-    if (refused || failed) {
-      state.SkipWithError(("the write stage failed: " + work.tech).c_str());
+    if (written.result.stops()) {
+      state.SkipWithError(("the write stage failed: " + written.result.tech).c_str());
       return;
     }
     counters = world.board().counters();

@@ -16,90 +16,94 @@ constexpr std::uint32_t kBusyRetryMs = 1500;
 constexpr std::uint32_t kRestartDelayMs = 300;
 
 // The interface may enumerate a little after the drive, or the other way round.
-void findBoard(InstallWork& work) {
+void findBoard(FirmwareJobContext& job, const InstallPorts& ports, BoardFound& board) {
   for (std::uint32_t waited = 0;; waited += kSearchStepMs) {
     PicobootInterface found[kPicobootMaxInterfaces];
-    if (findPicobootInterfaces(work.ports.picoboot, found, kPicobootMaxInterfaces) > 0) {
-      work.path = found[0].path;
+    if (findPicobootInterfaces(ports.picoboot, found, kPicobootMaxInterfaces) > 0) {
+      board.path = found[0].path;
     }
     std::string drive;
-    if (findRp2350Drive(work.ports.files, drive)) work.drive = drive;
-    if (!work.path.empty() || waited >= kSearchMs || work.job.stopRequested()) return;
-    work.job.clock().sleepMs(kSearchStepMs);
+    if (findRp2350Drive(ports.files, drive)) board.drive = drive;
+    if (!board.path.empty() || waited >= kSearchMs || job.stopRequested()) return;
+    job.clock().sleepMs(kSearchStepMs);
   }
 }
 
 // A board that could not be read may be anyone's: it is written only when this job brought it
 // into update mode, or the person agreed to replace what it holds.
-std::optional<FirmwareJobEnding> unidentified(const InstallWork& work) {
-  if (work.isRestart() || work.confirm || work.broughtIntoUpdateMode) return std::nullopt;
-  return FirmwareJobEnding::failed(
+BoardFound unidentified(BoardFound board, const BoardQuestion& question) {
+  if (question.action == FirmwareAction::Restart || question.confirm || question.broughtByJob) {
+    return board;
+  }
+  board.result = StageResult::refused(
       "This board couldn't be read, so this app can't tell whose firmware it holds and left it "
-      "alone.",
-      {}, true);
+      "alone.");
+  return board;
 }
 
 }  // namespace
 
-std::optional<FirmwareJobEnding> inspectBoard(InstallWork& work, bool& restart) {
-  FirmwareJobContext& job = work.job;
+BoardFound inspectBoard(FirmwareJobContext& job, const InstallPorts& ports,
+                        const BoardQuestion& question) {
+  BoardFound board;
   // A cancel is raised only under the lock while the job says it can be cancelled, so deciding it
   // under the same lock that ends that leaves no window: nothing has been written yet.
-  if (job.stopTakingCancels()) return FirmwareJobEnding::cancelled();
+  if (job.stopTakingCancels()) {
+    board.result = StageResult::cancelled();
+    return board;
+  }
   job.setProgress(JobPhase::Inspect, 13, "Found it. Reading the dongle\xE2\x80\xA6");
-  findBoard(work);
+  findBoard(job, ports, board);
 
-  restart = work.isRestart();
-  if (work.path.empty()) return unidentified(work);
+  const bool restart = question.action == FirmwareAction::Restart;
+  if (restart) board.plan = BoardPlan::Restart;
+  if (board.path.empty()) return unidentified(std::move(board), question);
+  std::string program;
+  std::string version;
+  bool blank = false;
   std::string why;
-  work.probe = probeBoard(work.ports.picoboot, work.path, work.probeProgram, work.probeVersion,
-                          work.probeBlank, why);
-  if (work.probe == BoardRead::Busy) {
+  board.read = probeBoard(ports.picoboot, board.path, program, version, blank, why);
+  if (board.read == BoardRead::Busy) {
     job.clock().sleepMs(kBusyRetryMs);
-    work.probe = probeBoard(work.ports.picoboot, work.path, work.probeProgram, work.probeVersion,
-                            work.probeBlank, why);
+    board.read = probeBoard(ports.picoboot, board.path, program, version, blank, why);
   }
-  if (work.probe != BoardRead::Read) return unidentified(work);
+  if (board.read != BoardRead::Read) return unidentified(std::move(board), question);
 
-  if (work.probeProgram == kOurProgramName) {
-    if (!work.probeVersion.empty()) {
-      work.from = work.probeVersion;
-      job.setFrom(work.from);
+  if (program == kOurProgramName) {
+    if (!version.empty()) {
+      board.version = version;
+      job.setFrom(version);
     }
-    if (work.isRestart()) return std::nullopt;
-    if (work.action == FirmwareAction::Update && isUsableVersion(work.probeVersion.c_str()) &&
-        compareVersions(work.probeVersion.c_str(), work.target.c_str()) >= 0) {
+    if (restart) return board;
+    if (question.action == FirmwareAction::Update && isUsableVersion(version.c_str()) &&
+        compareVersions(version.c_str(), question.target.c_str()) >= 0) {
       job.setProgress(JobPhase::Restart, 90, "It already has %s. Restarting it\xE2\x80\xA6",
-                      work.probeVersion.c_str());
-      work.restartOnly = true;
-      restart = true;
+                      version.c_str());
+      board.plan = BoardPlan::AlreadyCurrent;
     }
-    return std::nullopt;
+    return board;
   }
-  if (work.confirm || work.probeBlank) return std::nullopt;
-  return FirmwareJobEnding::failed(
+  if (question.confirm || blank) return board;
+  board.result = StageResult::refused(
       formatText(JOB_TEXT_CAPACITY,
                  "This board runs \xE2\x80\x9C%s\xE2\x80\x9D, not Tarnwick firmware, so this app "
                  "left it alone.",
-                 work.probeProgram.empty() ? "unnamed" : work.probeProgram.c_str()),
-      {}, true);
+                 program.empty() ? "unnamed" : program.c_str()));
+  return board;
 }
 
-std::optional<FirmwareJobEnding> restartBoard(InstallWork& work) {
-  // An update that found the board current has already said so.
-  if (!work.restartOnly)
-    work.job.setProgress(JobPhase::Restart, 90, "Restarting the dongle\xE2\x80\xA6");
-  work.restartOnly = true;
+StageResult restartBoard(FirmwareJobContext& job, const PicobootPorts& picoboot,
+                         const std::string& path, bool announced) {
+  if (!announced) job.setProgress(JobPhase::Restart, 90, "Restarting the dongle\xE2\x80\xA6");
   PicobootDevice device;
-  bool restarted = !work.path.empty() && openPicoboot(work.ports.picoboot, device, work.path) &&
+  bool restarted = !path.empty() && openPicoboot(picoboot, device, path) &&
                    resetInterface(device) && reboot(device, kRestartDelayMs);
   closePicoboot(device);
   if (!restarted) {
-    return FirmwareJobEnding::failed(
+    return StageResult::failed(
         "Couldn't restart it from here. Unplug the dongle and plug it back in.");
   }
-  work.expected = work.from;
-  return std::nullopt;
+  return StageResult::done();
 }
 
 }  // namespace tw

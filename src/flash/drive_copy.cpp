@@ -15,35 +15,36 @@ constexpr std::uint32_t kChunkBytes = 32768;
 constexpr std::uint32_t kGonePollMs = 250;
 constexpr std::uint32_t kGoneWaitMs = 30000;
 
-// Stage 7: nothing reached the drive.
-FirmwareJobEnding noCopyPossible(const InstallWork& work) {
+// Nothing reached the drive.
+StageResult noCopyPossible(const DriveCopy& copy) {
   const char* sentence;
-  if (work.wroteSomething) {
+  if (copy.before.imageChanged) {
     sentence = "The firmware only got partway onto the dongle.";
-  } else if (work.settingsErasing) {
+  } else if (copy.before.settingsErasing) {
     sentence =
         "The firmware on the dongle is whole, but its settings couldn't be cleared. Press Try "
         "again, or hold the dongle's button for two seconds to forget paired controllers.";
-  } else if (work.probe == BoardRead::Busy) {
+  } else if (copy.boardBusy) {
     sentence =
         "Another program is using the dongle's update connection, so nothing was changed. Close "
         "it and press Try again.";
   } else {
     sentence = "The dongle didn't take the update, so nothing on it was changed.";
   }
-  return FirmwareJobEnding::failed(sentence, work.tech);
+  return StageResult::failed(sentence, copy.before.result.tech);
 }
 
-FirmwareJobEnding copyFailed(const InstallWork& work, const std::string& driveError) {
-  return FirmwareJobEnding::failed(
+StageResult copyFailed(const DriveCopy& copy, const std::string& driveError) {
+  return StageResult::failed(
       "The dongle didn't take the firmware, and copying it onto its RP2350 drive didn't work "
       "either.",
-      formatText(JOB_TEXT_CAPACITY, "%s; drive copy: %s", work.tech.c_str(), driveError.c_str()));
+      formatText(JOB_TEXT_CAPACITY, "%s; drive copy: %s", copy.before.result.tech.c_str(),
+                 driveError.c_str()));
 }
 
 // Writes the file in chunks; an empty text when the board has it, else the drive error.
-std::string writeUf2(InstallWork& work, char letter) {
-  FileSystem& files = work.ports.files;
+std::string writeUf2(FirmwareJobContext& job, FileSystem& files, const DriveCopy& copy,
+                     char letter) {
   std::uint32_t error = 0;
   std::unique_ptr<FileWriter> file =
       files.createFile(std::string(1, letter) + ":\\TARNWICK.UF2", error);
@@ -51,13 +52,13 @@ std::string writeUf2(InstallWork& work, char letter) {
     return formatText(JOB_TEXT_CAPACITY, "couldn't write to drive %c: (Windows error %lu)", letter,
                       static_cast<unsigned long>(error));
   }
-  const std::size_t size = work.sourceSize;
+  const std::size_t size = copy.fileSize;
   std::size_t done = 0;
   while (done < size) {
     const std::uint32_t chunk =
         static_cast<std::uint32_t>(std::min<std::size_t>(kChunkBytes, size - done));
     std::uint32_t written = 0;
-    const bool ok = file->write(work.source + done, chunk, written, error);
+    const bool ok = file->write(copy.file + done, chunk, written, error);
     if (!ok || written != chunk) {
       std::uint32_t ignored = 0;
       file->close(ignored);
@@ -69,9 +70,9 @@ std::string writeUf2(InstallWork& work, char letter) {
                         static_cast<unsigned long>(error));
     }
     done += chunk;
-    work.job.setProgress(JobPhase::None, static_cast<int>(20 + 60 * done / size),
-                         "Copying firmware\xE2\x80\xA6 %lu%%",
-                         static_cast<unsigned long>(done * 100 / size));
+    job.setProgress(JobPhase::None, static_cast<int>(20 + 60 * done / size),
+                    "Copying firmware\xE2\x80\xA6 %lu%%",
+                    static_cast<unsigned long>(done * 100 / size));
   }
   // The board may restart while the last bytes are flushed; what it took is what counts.
   file->flush(error);
@@ -81,41 +82,44 @@ std::string writeUf2(InstallWork& work, char letter) {
 
 }  // namespace
 
-std::optional<FirmwareJobEnding> copyToDrive(InstallWork& work) {
-  FileSystem& files = work.ports.files;
-  std::string drive = work.drive;
+DriveCopied copyToDrive(FirmwareJobContext& job, FileSystem& files, const DriveCopy& copy) {
+  DriveCopied copied;
+  std::string drive = copy.drive;
   if (drive.empty()) findRp2350Drive(files, drive);
-  if (drive.empty() || !isRp2350Drive(files, drive[0])) return noCopyPossible(work);
+  if (drive.empty() || !isRp2350Drive(files, drive[0])) {
+    copied.result = noCopyPossible(copy);
+    return copied;
+  }
   const char letter = drive[0];
 
-  FirmwareJobContext& job = work.job;
   job.setDetail(
       "The direct write didn't work, so this app is copying the firmware onto the RP2350 drive "
       "instead.");
   job.setProgress(JobPhase::Copy, 20, "Copying firmware to the RP2350 drive\xE2\x80\xA6");
-  const std::string driveError = writeUf2(work, letter);
-  if (!driveError.empty()) return copyFailed(work, driveError);
+  const std::string driveError = writeUf2(job, files, copy, letter);
+  if (!driveError.empty()) {
+    copied.result = copyFailed(copy, driveError);
+    return copied;
+  }
 
   job.setProgress(JobPhase::Restart, 85, "Waiting for the dongle to restart\xE2\x80\xA6");
   for (std::uint32_t waited = 0; waited < kGoneWaitMs; waited += kGonePollMs) {
     if (!isRp2350Drive(files, letter)) {
-      work.viaPicoboot = false;
-      work.copiedToDrive = true;
       // The image cannot reach the settings area, so settings erased before the direct write
       // failed stay erased.
-      if (work.isRepair() && work.settingsErased) work.settingsCleared = true;
-      if (work.isRepair() && !work.settingsCleared) {
-        work.repairAdvice =
+      copied.settingsCleared = copy.repair && copy.before.settingsErased;
+      if (copy.repair && !copied.settingsCleared) {
+        copied.repairAdvice =
             "The firmware is reinstalled, but its settings couldn't be cleared this way. Hold the "
             "dongle's button for two seconds to forget paired controllers.";
       }
-      job.setDetail("%s", work.repairAdvice.c_str());
-      work.expected = work.target;
-      return std::nullopt;
+      job.setDetail("%s", copied.repairAdvice.c_str());
+      return copied;
     }
     job.clock().sleepMs(kGonePollMs);
   }
-  return copyFailed(work, "the RP2350 drive is still there, so the copy didn't take");
+  copied.result = copyFailed(copy, "the RP2350 drive is still there, so the copy didn't take");
+  return copied;
 }
 
 }  // namespace tw

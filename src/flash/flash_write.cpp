@@ -6,7 +6,9 @@
 // back so that the RP2350 drive can take the file instead.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
 
 #include "common/text.h"
 #include "firmware/program_info.h"
@@ -22,69 +24,71 @@ constexpr std::uint32_t kRebootDelayMs = 500;
 
 class FlashWriteSession {
  public:
-  explicit FlashWriteSession(InstallWork& work) : work_(work), job_(work.job) {}
+  FlashWriteSession(FirmwareJobContext& job, const PicobootPorts& picoboot, const BoardWrite& what)
+      : job_(job), picoboot_(picoboot), write_(what), image_(what.image) {}
   ~FlashWriteSession() { closePicoboot(device_); }
 
-  // Nullopt with `failed` clear when the board was written and restarted.
-  std::optional<FirmwareJobEnding> run(bool& failed) {
-    failed = true;
-    if (work_.path.empty()) {
-      work_.tech = "Windows didn't offer this app the dongle's USB update interface";
-      return std::nullopt;
+  BoardWritten run() {
+    if (write_.path.empty()) {
+      return failed("Windows didn't offer this app the dongle's USB update interface");
     }
-    if (!openPicoboot(work_.ports.picoboot, device_, work_.path)) {
+    if (!openPicoboot(picoboot_, device_, write_.path)) {
       char why[kFailureTextCapacity];
       describeFailure(device_, why, sizeof why);
-      work_.tech =
-          formatText(JOB_TEXT_CAPACITY, "couldn't open the dongle's update interface (%s)", why);
-      return std::nullopt;
+      return failed(
+          formatText(JOB_TEXT_CAPACITY, "couldn't open the dongle's update interface (%s)", why));
     }
     if (!allocate()) {
-      work_.tech = "out of memory";
       giveBack();
-      return std::nullopt;
+      return failed("out of memory");
     }
     if (!resetInterface(device_) || !exclusiveAccess(device_, kPicobootExclusive) ||
         !exitXip(device_)) {
       return picobootFailure();
     }
-    if (!work_.confirm) {
-      std::optional<FirmwareJobEnding> refusal;
+    if (!write_.confirm) {
+      std::string refusal;
       if (!checkBoardAgain(refusal)) return picobootFailure();
-      if (refusal) {
+      if (!refusal.empty()) {
         giveBack();
-        failed = false;
-        return refusal;
+        done_.result = StageResult::refused(refusal);
+        return done_;
       }
     }
     if (!compare()) return picobootFailure();
-    if (work_.needsWriteCount > 0 && !write()) return picobootFailure();
-    if (work_.isRepair() && !clearSettings()) return picobootFailure();
-    if ((work_.isRepair() || work_.wroteSomething) && !verify()) return picobootFailure();
+    if (needsWriteCount_ > 0 && !write()) return picobootFailure();
+    if (write_.repair && !clearSettings()) return picobootFailure();
+    const bool verifies = write_.repair || done_.imageChanged;
+    if (verifies && !verify()) return picobootFailure();
     restart();
-    failed = false;
-    return std::nullopt;
+    done_.result = verifies ? StageResult::written() : StageResult::nothingToWrite();
+    return done_;
   }
 
  private:
+  BoardWritten failed(std::string tech) {
+    done_.result = StageResult::failed({}, std::move(tech));
+    return done_;
+  }
+
   bool allocate() {
-    work_.sectors = work_.image.size / kFlashSectorSize;
-    work_.touched.reset(new (std::nothrow) std::uint8_t[work_.sectors]());
-    work_.needsWrite.reset(new (std::nothrow) std::uint8_t[work_.sectors]());
-    work_.buffer.reset(new (std::nothrow) std::uint8_t[kFlashBlockSize]);
-    return work_.touched && work_.needsWrite && work_.buffer;
+    sectors_ = image_.size / kFlashSectorSize;
+    touched_.reset(new (std::nothrow) std::uint8_t[sectors_]());
+    needsWrite_.reset(new (std::nothrow) std::uint8_t[sectors_]());
+    buffer_.reset(new (std::nothrow) std::uint8_t[kFlashBlockSize]);
+    return touched_ && needsWrite_ && buffer_;
   }
 
   std::uint32_t sectorAddress(std::uint32_t sector) const {
-    return work_.image.base + sector * kFlashSectorSize;
+    return image_.base + sector * kFlashSectorSize;
   }
   const std::uint8_t* imageSector(std::uint32_t sector) const {
-    return work_.image.data.get() + std::size_t(sector) * kFlashSectorSize;
+    return image_.data.get() + std::size_t(sector) * kFlashSectorSize;
   }
 
   // The same board, looked at once more now that nobody else can reach it: a board that was
   // swapped or changed since it was probed must not be overwritten unasked.
-  bool checkBoardAgain(std::optional<FirmwareJobEnding>& refusal) {
+  bool checkBoardAgain(std::string& refusal) {
     FlashPageReader reader;
     reader.device = &device_;
     char program[kProbeNameCapacity];
@@ -98,21 +102,17 @@ class FlashWriteSession {
     std::string recorded;
     if (info == 1) {
       recorded = program[0] != '\0' ? program : "unnamed";
-      refusal = FirmwareJobEnding::failed(
-          formatText(JOB_TEXT_CAPACITY,
-                     "This board runs \xE2\x80\x9C%s\xE2\x80\x9D, not Tarnwick firmware, so this "
-                     "app left it alone.",
-                     recorded.c_str()),
-          {}, true);
+      refusal = formatText(JOB_TEXT_CAPACITY,
+                           "This board runs \xE2\x80\x9C%s\xE2\x80\x9D, not Tarnwick firmware, so "
+                           "this app left it alone.",
+                           recorded.c_str());
     } else {
-      std::uint8_t* first = work_.buffer.get();
+      std::uint8_t* first = buffer_.get();
       if (!readFlash(device_, kFlashStart, first, kFlashSectorSize)) return false;
       const bool blank =
           std::all_of(first, first + kFlashSectorSize, [](std::uint8_t b) { return b == 0xFF; });
-      if (blank || std::memcmp(first, work_.image.data.get(), kFlashSectorSize) == 0) return true;
-      refusal = FirmwareJobEnding::failed(
-          "This board has firmware this app doesn't recognise, so this app left it alone.", {},
-          true);
+      if (blank || std::memcmp(first, image_.data.get(), kFlashSectorSize) == 0) return true;
+      refusal = "This board has firmware this app doesn't recognise, so this app left it alone.";
     }
     job_.recordForeignBoard(recorded);
     return true;
@@ -122,12 +122,12 @@ class FlashWriteSession {
   // of them; stops at the first false.
   template <typename Step>
   bool eachBlock(Step step) {
-    for (std::uint32_t start = 0; start < work_.sectors; start += kSectorsPerBlock) {
-      const std::uint32_t end = std::min(start + kSectorsPerBlock, work_.sectors);
+    for (std::uint32_t start = 0; start < sectors_; start += kSectorsPerBlock) {
+      const std::uint32_t end = std::min(start + kSectorsPerBlock, sectors_);
       std::uint32_t first = end;
       std::uint32_t last = start;
       for (std::uint32_t s = start; s < end; ++s) {
-        if (!work_.touched[s]) continue;
+        if (!touched_[s]) continue;
         first = std::min(first, s);
         last = s;
       }
@@ -138,32 +138,32 @@ class FlashWriteSession {
 
   std::uint32_t touchedBetween(std::uint32_t first, std::uint32_t last) const {
     std::uint32_t count = 0;
-    for (std::uint32_t s = first; s <= last; ++s) count += work_.touched[s];
+    for (std::uint32_t s = first; s <= last; ++s) count += touched_[s];
     return count;
   }
 
   bool readSpan(std::uint32_t first, std::uint32_t last) {
-    return readFlash(device_, sectorAddress(first), work_.buffer.get(),
+    return readFlash(device_, sectorAddress(first), buffer_.get(),
                      (last - first + 1) * kFlashSectorSize);
   }
 
   bool compare() {
-    for (std::uint32_t s = 0; s < work_.sectors; ++s) {
-      work_.touched[s] = sectorHasData(work_.image, sectorAddress(s)) ? 1 : 0;
-      work_.touchedCount += work_.touched[s];
+    for (std::uint32_t s = 0; s < sectors_; ++s) {
+      touched_[s] = sectorHasData(image_, sectorAddress(s)) ? 1 : 0;
+      touchedCount_ += touched_[s];
     }
     job_.setProgress(JobPhase::Write, 15, "Checking what\xE2\x80\x99s on the dongle\xE2\x80\xA6");
-    const std::uint32_t touched = std::max<std::uint32_t>(work_.touchedCount, 1);
+    const std::uint32_t touched = std::max<std::uint32_t>(touchedCount_, 1);
     std::uint32_t compared = 0;
     return eachBlock([&](std::uint32_t first, std::uint32_t last) {
       if (!readSpan(first, last)) return false;
       for (std::uint32_t s = first; s <= last; ++s) {
-        if (!work_.touched[s]) continue;
-        const std::uint8_t* onBoard = work_.buffer.get() + (s - first) * kFlashSectorSize;
+        if (!touched_[s]) continue;
+        const std::uint8_t* onBoard = buffer_.get() + (s - first) * kFlashSectorSize;
         if (s == 0) std::memcpy(bootSectorBefore_, onBoard, kFlashSectorSize);
         if (std::memcmp(onBoard, imageSector(s), kFlashSectorSize) != 0) {
-          work_.needsWrite[s] = 1;
-          ++work_.needsWriteCount;
+          needsWrite_[s] = 1;
+          ++needsWriteCount_;
         }
       }
       compared += touchedBetween(first, last);
@@ -183,44 +183,44 @@ class FlashWriteSession {
     imageChanging_ = true;
     if (eraseFlash(device_, kFlashStart, kFlashSectorSize) ||
         eraseFlash(device_, kFlashStart, kFlashSectorSize)) {
-      work_.wroteSomething = true;
+      done_.imageChanged = true;
       return true;
     }
     const std::string tech = failureText();
     std::uint8_t now[kFlashSectorSize];
-    work_.wroteSomething = !readFlash(device_, kFlashStart, now, sizeof now) ||
-                           std::memcmp(now, bootSectorBefore_, sizeof now) != 0;
-    imageChanging_ = work_.wroteSomething;
-    work_.tech = tech;
+    done_.imageChanged = !readFlash(device_, kFlashStart, now, sizeof now) ||
+                         std::memcmp(now, bootSectorBefore_, sizeof now) != 0;
+    imageChanging_ = done_.imageChanged;
+    tech_ = tech;
     return false;
   }
 
   bool write() {
     job_.setProgress(JobPhase::Write, 25, "Writing firmware\xE2\x80\xA6 0%%");
-    const bool bootLast = work_.touched[0] != 0;
+    const bool bootLast = touched_[0] != 0;
     if (bootLast) {
-      if (!work_.needsWrite[0]) {
-        work_.needsWrite[0] = 1;
-        ++work_.needsWriteCount;
+      if (!needsWrite_[0]) {
+        needsWrite_[0] = 1;
+        ++needsWriteCount_;
       }
       if (!eraseBootSector()) return false;
     }
     std::uint32_t written = 0;
-    for (std::uint32_t s = bootLast ? 1 : 0; s < work_.sectors; ++s) {
-      if (!work_.needsWrite[s]) continue;
+    for (std::uint32_t s = bootLast ? 1 : 0; s < sectors_; ++s) {
+      if (!needsWrite_[s]) continue;
       std::uint32_t count = 1;
-      while (s + count < work_.sectors && work_.needsWrite[s + count] && count < kSectorsPerBlock) {
+      while (s + count < sectors_ && needsWrite_[s + count] && count < kSectorsPerBlock) {
         ++count;
       }
       imageChanging_ = true;
-      work_.wroteSomething = true;
+      done_.imageChanged = true;
       if (!eraseAndWrite(s, count)) {
         job_.clock().sleepMs(kRetrySleepMs);
         if (!eraseAndWrite(s, count)) return false;
       }
       written += count;
-      const unsigned percent = 100 * written / work_.needsWriteCount;
-      job_.setProgress(JobPhase::None, static_cast<int>(25 + 50 * written / work_.needsWriteCount),
+      const unsigned percent = 100 * written / needsWriteCount_;
+      job_.setProgress(JobPhase::None, static_cast<int>(25 + 50 * written / needsWriteCount_),
                        "Writing firmware\xE2\x80\xA6 %u%%", percent);
       s += count - 1;
     }
@@ -239,27 +239,26 @@ class FlashWriteSession {
   bool clearSettings() {
     job_.setProgress(JobPhase::None, 76, "Clearing settings and paired controllers\xE2\x80\xA6");
     // The settings are not the image: a failure here leaves the firmware as whole as it was.
-    work_.settingsErasing = true;
-    work_.settingsErased = eraseFlash(device_, kSettingsAddress, kSettingsSize) ||
+    done_.settingsErasing = true;
+    done_.settingsErased = eraseFlash(device_, kSettingsAddress, kSettingsSize) ||
                            eraseFlash(device_, kSettingsAddress, kSettingsSize);
-    return work_.settingsErased;
+    return done_.settingsErased;
   }
 
   // A sector that read back wrong gets one more erase and write before the job gives up on it.
   bool rewriteSector(std::uint32_t sector) {
     imageChanging_ = true;
-    work_.wroteSomething = true;
+    done_.imageChanged = true;
     if (!eraseAndWrite(sector, 1)) {
       job_.clock().sleepMs(kRetrySleepMs);
       if (!eraseAndWrite(sector, 1)) return false;
     }
-    std::uint8_t* back = work_.buffer.get();
+    std::uint8_t* back = buffer_.get();
     bool read = readFlash(device_, sectorAddress(sector), back, kFlashSectorSize) ||
                 readFlash(device_, sectorAddress(sector), back, kFlashSectorSize);
     if (!read || std::memcmp(back, imageSector(sector), kFlashSectorSize) != 0) {
-      work_.tech =
-          formatText(JOB_TEXT_CAPACITY, "the dongle didn't keep what was written at 0x%08lx",
-                     static_cast<unsigned long>(sectorAddress(sector)));
+      tech_ = formatText(JOB_TEXT_CAPACITY, "the dongle didn't keep what was written at 0x%08lx",
+                         static_cast<unsigned long>(sectorAddress(sector)));
       return false;
     }
     return true;
@@ -267,15 +266,15 @@ class FlashWriteSession {
 
   bool verify() {
     job_.setProgress(JobPhase::Verify, 78, "Checking the write\xE2\x80\xA6");
-    const std::uint32_t touched = std::max<std::uint32_t>(work_.touchedCount, 1);
+    const std::uint32_t touched = std::max<std::uint32_t>(touchedCount_, 1);
     std::uint32_t verified = 0;
     const bool keptAll = eachBlock([&](std::uint32_t first, std::uint32_t last) {
       if (!readSpan(first, last) && !readSpan(first, last)) return false;
       std::uint32_t differing[kSectorsPerBlock];
       std::uint32_t differ = 0;
       for (std::uint32_t s = first; s <= last; ++s) {
-        const std::uint8_t* onBoard = work_.buffer.get() + (s - first) * kFlashSectorSize;
-        if (work_.touched[s] && std::memcmp(onBoard, imageSector(s), kFlashSectorSize) != 0) {
+        const std::uint8_t* onBoard = buffer_.get() + (s - first) * kFlashSectorSize;
+        if (touched_[s] && std::memcmp(onBoard, imageSector(s), kFlashSectorSize) != 0) {
           differing[differ++] = s;
         }
       }
@@ -287,30 +286,25 @@ class FlashWriteSession {
       return true;
     });
     if (!keptAll) return false;
-    if (work_.isRepair()) {
-      std::uint8_t* settings = work_.buffer.get();
+    if (write_.repair) {
+      std::uint8_t* settings = buffer_.get();
       if (!readFlash(device_, kSettingsAddress, settings, kSettingsSize)) return false;
       if (!std::all_of(settings, settings + kSettingsSize,
                        [](std::uint8_t b) { return b == 0xFF; })) {
-        work_.tech = "the dongle's settings didn't clear";
-        work_.settingsErased = false;
+        tech_ = "the dongle's settings didn't clear";
+        done_.settingsErased = false;
         return false;
       }
     }
     verifiedImage_ = true;
-    work_.settingsCleared = work_.isRepair();
+    done_.settingsCleared = write_.repair;
     return true;
   }
 
   void restart() {
     job_.setProgress(JobPhase::Restart, 94, "Restarting the dongle\xE2\x80\xA6");
-    work_.rebootFailed = !reboot(device_, kRebootDelayMs);
+    done_.rebootFailed = !reboot(device_, kRebootDelayMs);
     closePicoboot(device_);
-    work_.touched.reset();
-    work_.needsWrite.reset();
-    work_.buffer.reset();
-    work_.viaPicoboot = true;
-    work_.expected = work_.target;
   }
 
   std::string failureText() {
@@ -320,18 +314,15 @@ class FlashWriteSession {
   }
 
   // Keeps the first technical text, leaves the board safe, and hands it to the drive copy.
-  std::optional<FirmwareJobEnding> picobootFailure() {
-    if (work_.tech.empty()) work_.tech = failureText();
+  BoardWritten picobootFailure() {
+    if (tech_.empty()) tech_ = failureText();
     if (imageChanging_ && !verifiedImage_) {
       // Whatever the flash holds now is not a checked image: keep the board from starting it.
       resetInterface(device_);
       eraseFlash(device_, kFlashStart, kFlashSectorSize);
     }
     giveBack();
-    work_.touched.reset();
-    work_.needsWrite.reset();
-    work_.buffer.reset();
-    return std::nullopt;
+    return failed(tech_);
   }
 
   // Exclusive access would keep the RP2350 drive locked; the board is closed either way.
@@ -343,8 +334,21 @@ class FlashWriteSession {
     closePicoboot(device_);
   }
 
-  InstallWork& work_;
   FirmwareJobContext& job_;
+  const PicobootPorts& picoboot_;
+  const BoardWrite& write_;
+  const FirmwareImage& image_;
+  BoardWritten done_;
+  std::string tech_;  // the first failure's technical text
+
+  // Per sector of the image: touched by the image, and found to differ from the board.
+  std::unique_ptr<std::uint8_t[]> touched_;
+  std::unique_ptr<std::uint8_t[]> needsWrite_;
+  std::unique_ptr<std::uint8_t[]> buffer_;  // one 64 KB block of flash
+  std::uint32_t sectors_ = 0;
+  std::uint32_t touchedCount_ = 0;
+  std::uint32_t needsWriteCount_ = 0;
+
   PicobootDevice device_;
   std::uint8_t bootSectorBefore_[kFlashSectorSize];
   bool imageChanging_ = false;  // an erase or write of the image's sectors was sent
@@ -353,9 +357,10 @@ class FlashWriteSession {
 
 }  // namespace
 
-std::optional<FirmwareJobEnding> writeOverPicoboot(InstallWork& work, bool& failed) {
-  FlashWriteSession session(work);
-  return session.run(failed);
+BoardWritten writeOverPicoboot(FirmwareJobContext& job, const PicobootPorts& picoboot,
+                               const BoardWrite& write) {
+  FlashWriteSession session(job, picoboot, write);
+  return session.run();
 }
 
 }  // namespace tw

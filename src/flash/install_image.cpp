@@ -2,6 +2,7 @@
 // built-in image (or the built-in image cannot be used), else the built-in image; then the checks
 // that make sure it is whole, is ours and fits the dongle's layout.
 #include <cstring>
+#include <optional>
 
 #include "common/text.h"
 #include "firmware/built_in_image.h"
@@ -25,48 +26,75 @@ bool isSignatureFailure(const std::string& reason) {
          reason == "it isn't signed by Tarnwick";
 }
 
-FirmwareJobEnding fail(const std::string& sentence) {
-  return FirmwareJobEnding::failed(sentence);
+StageResult fail(const std::string& sentence) {
+  return StageResult::failed(sentence);
 }
 
 // Makes sure the release list is no older than ten minutes, running the check on this thread
 // when nobody else is. False when the job was cancelled meanwhile.
-bool refreshReleaseList(InstallWork& work) {
-  FirmwareStore& store = work.job.store();
+bool refreshReleaseList(FirmwareJobContext& job, const InstallPorts& ports) {
+  FirmwareStore& store = job.store();
   for (int i = 0; i < kCheckPolls && store.isCheckRunning(); ++i) {
-    if (!work.job.cancellableWait(kCheckPollMs)) return false;
+    if (!job.cancellableWait(kCheckPollMs)) return false;
   }
-  const std::uint64_t now = work.job.clock().tickMs();
+  const std::uint64_t now = job.clock().tickMs();
   const bool fresh = store.read([now](const FirmwareState& state) {
     return state.online.state == OnlineState::Ok && now - state.online.checkedAt <= kFreshCheckMs;
   });
   if (fresh) return true;
   if (!store.claimCheck()) return true;
-  work.job.setProgress(JobPhase::Prepare, 2, "Checking %s for the newest firmware\xE2\x80\xA6",
-                       UpdateHost);
-  work.ports.runCheck();
+  job.setProgress(JobPhase::Prepare, 2, "Checking %s for the newest firmware\xE2\x80\xA6",
+                  UpdateHost);
+  ports.runCheck();
   store.releaseCheck();
   return true;
 }
 
+// The file is whole, is ours, and fits the dongle's layout; fills `chosen.image`.
+StageResult checkImage(ChosenImage& chosen) {
+  char problem[200] = {};
+  if (checkUf2(chosen.file, chosen.fileSize, chosen.image, problem, sizeof problem) != 1) {
+    return fail(formatText(JOB_TEXT_CAPACITY,
+                           "The firmware file failed its checks (%s). Nothing was changed.",
+                           problem));
+  }
+  const FirmwareImage& image = chosen.image;
+  if (image.program[0] != '\0' && std::strcmp(image.program, kOurProgramName) != 0) {
+    return fail(formatText(
+        JOB_TEXT_CAPACITY,
+        "That file isn't Tarnwick Bridge firmware (it says \xE2\x80\x9C%s\xE2\x80\x9D). Nothing "
+        "was changed.",
+        image.program));
+  }
+  if (image.base != kFlashStart || image.size > kSettingsAddress - kFlashStart) {
+    return fail("The firmware file doesn't fit the dongle's layout. Nothing was changed.");
+  }
+  return StageResult::done();
+}
+
 }  // namespace
 
-std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
-  FirmwareJobContext& job = work.job;
+ChosenImage chooseImage(FirmwareJobContext& job, const InstallPorts& ports, FirmwareAction action,
+                        const std::string& from) {
+  ChosenImage chosen;
   job.setProgress(JobPhase::Prepare, 1, "Getting the firmware ready\xE2\x80\xA6");
-  if (!refreshReleaseList(work)) return FirmwareJobEnding::cancelled();
+  if (!refreshReleaseList(job, ports)) {
+    chosen.result = StageResult::cancelled();
+    return chosen;
+  }
 
   std::optional<ReleaseInfo> build;
   BuiltInImage builtIn;
   job.store().read([&](const FirmwareState& state) {
     if (state.online.state == OnlineState::Ok) {
-      if (const ReleaseInfo* chosen = selectBuild(&state.online.list)) build = *chosen;
+      if (const ReleaseInfo* newest = selectBuild(&state.online.list)) build = *newest;
     }
     builtIn = state.builtIn;
   });
   const bool builtInUsable = builtIn.builtInState == BuiltInState::Verified;
 
   std::string error;
+  std::string version;
   if (build && (!builtInUsable || compareVersions(build->version, kBuiltInImageVersion) > 0)) {
     FirmwareFetchProgress progress;
     progress.downloading = [&job](const ReleaseInfo& release) {
@@ -77,30 +105,32 @@ std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
       job.downloadProgress(received, total);
     };
     std::size_t size = 0;
-    if (work.ports.fetchRelease(*build, work.downloaded, size, error, progress)) {
-      work.source = work.downloaded.get();
-      work.sourceSize = size;
-      work.sourceVersion = build->version;
+    if (ports.fetchRelease(*build, chosen.downloaded, size, error, progress)) {
+      chosen.file = chosen.downloaded.get();
+      chosen.fileSize = size;
+      version = build->version;
     }
   }
 
-  if (work.source == nullptr) {
+  if (chosen.file == nullptr) {
     if (builtInUsable) {
-      if (work.action == FirmwareAction::Update && isUsableVersion(work.from.c_str()) &&
-          compareVersions(kBuiltInImageVersion, work.from.c_str()) <= 0) {
+      if (action == FirmwareAction::Update && isUsableVersion(from.c_str()) &&
+          compareVersions(kBuiltInImageVersion, from.c_str()) <= 0) {
         const std::string why = error.empty() ? std::string(UpdateHost) + " didn't answer" : error;
-        return fail(formatText(JOB_TEXT_CAPACITY, "Couldn't download %s: %s. Nothing was changed.",
-                               build ? build->version : "the update", why.c_str()));
+        chosen.result =
+            fail(formatText(JOB_TEXT_CAPACITY, "Couldn't download %s: %s. Nothing was changed.",
+                            build ? build->version : "the update", why.c_str()));
+        return chosen;
       }
-      work.source = builtIn.bytes;
-      work.sourceSize = builtIn.size;
-      work.sourceVersion = kBuiltInImageVersion;
+      chosen.file = builtIn.bytes;
+      chosen.fileSize = builtIn.size;
+      version = kBuiltInImageVersion;
       if (!error.empty()) {
         job.setDetail("Couldn't download %s (%s), so this app is installing its built-in %s.",
                       build ? build->version : "the update", error.c_str(), kBuiltInImageVersion);
         if (build) {
-          work.skippedRelease = build->version;
-          work.skippedWhy = error;
+          chosen.skippedRelease = build->version;
+          chosen.skippedWhy = error;
         }
         // A file that fails its signature fails it every time: it is not offered again until
         // the release list names another.
@@ -109,33 +139,22 @@ std::optional<FirmwareJobEnding> chooseImage(InstallWork& work) {
         }
       }
     } else if (error.empty()) {
-      return fail("No firmware is available to install. Connect to the internet and try again.");
+      chosen.result =
+          fail("No firmware is available to install. Connect to the internet and try again.");
+      return chosen;
     } else {
-      return fail(formatText(JOB_TEXT_CAPACITY,
-                             "Couldn't download the firmware: %s. Nothing was changed.",
-                             error.c_str()));
+      chosen.result = fail(formatText(JOB_TEXT_CAPACITY,
+                                      "Couldn't download the firmware: %s. Nothing was changed.",
+                                      error.c_str()));
+      return chosen;
     }
   }
 
-  char problem[200] = {};
-  if (checkUf2(work.source, work.sourceSize, work.image, problem, sizeof problem) != 1) {
-    return fail(formatText(JOB_TEXT_CAPACITY,
-                           "The firmware file failed its checks (%s). Nothing was changed.",
-                           problem));
-  }
-  if (work.image.program[0] != '\0' && std::strcmp(work.image.program, kOurProgramName) != 0) {
-    return fail(formatText(
-        JOB_TEXT_CAPACITY,
-        "That file isn't Tarnwick Bridge firmware (it says \xE2\x80\x9C%s\xE2\x80\x9D). Nothing "
-        "was changed.",
-        work.image.program));
-  }
-  if (work.image.base != kFlashStart || work.image.size > kSettingsAddress - kFlashStart) {
-    return fail("The firmware file doesn't fit the dongle's layout. Nothing was changed.");
-  }
-  work.target = cutUtf8(work.sourceVersion, JOB_VERSION_CAPACITY);
-  job.setTarget(work.target);
-  return std::nullopt;
+  chosen.result = checkImage(chosen);
+  if (chosen.result.stops()) return chosen;
+  chosen.version = cutUtf8(version, JOB_VERSION_CAPACITY);
+  job.setTarget(chosen.version);
+  return chosen;
 }
 
 }  // namespace tw

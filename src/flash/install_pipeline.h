@@ -2,6 +2,8 @@
 // image to the dongle coming back on it.
 #pragma once
 
+#include <optional>
+
 #include "flash/firmware_job_context.h"
 #include "flash/install_work.h"
 
@@ -14,7 +16,14 @@ class InstallPipeline : public FirmwareJobBody {
                                    const FirmwareRequest& request) override;
 
  private:
-  FirmwareJobEnding runStages(InstallWork& work);
+  // Runs the stages in turn; `wroteBoard` tells whether the board's flash may have changed.
+  FirmwareJobEnding runStages(FirmwareJobContext& job, const FirmwareRequest& request,
+                              bool& wroteBoard);
+  // Installs `chosen` on the board found, over PICOBOOT or else through its drive; fills `after`
+  // for the wait that follows, or says how the job ended.
+  std::optional<FirmwareJobEnding> install(FirmwareJobContext& job, const FirmwareRequest& request,
+                                           const ChosenImage& chosen, const BoardFound& board,
+                                           DongleReturn& after, bool& wroteBoard);
 
   InstallPorts ports_;
 };

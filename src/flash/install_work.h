@@ -1,13 +1,11 @@
-// What one install job works with from its first stage to its last, and the stages that make it
-// up. The job runs on the firmware thread; the stages share this state instead of passing it
-// piece by piece, and each returns an ending only when the job ends there.
+// The stages of one install job, what each is given and what each says of how it ended. The job
+// runs on the firmware thread; the pipeline hands each stage what it needs and decides from its
+// result what follows.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <optional>
 #include <string>
 
 #include "dongle/dongle_link.h"
@@ -16,6 +14,8 @@
 #include "firmware/https_get.h"
 #include "firmware/release_list.h"
 #include "flash/firmware_job_context.h"
+#include "flash/boot_board.h"
+#include "flash/install_stage_result.h"
 #include "flash/picoboot.h"
 #include "platform/file_system.h"
 
@@ -41,86 +41,129 @@ struct InstallPorts {
       fetchRelease;
 };
 
-struct InstallWork {
-  InstallWork(FirmwareJobContext& job, const InstallPorts& ports, const FirmwareRequest& request)
-      : job(job), ports(ports), action(request.action), confirm(request.confirm) {}
-
-  bool isRepair() const { return action == FirmwareAction::Repair; }
-  bool isRestart() const { return action == FirmwareAction::Restart; }
-  // The board's flash may differ from what it held before the job.
-  bool wroteBoard() const { return wroteSomething || settingsErasing || copiedToDrive; }
-
-  FirmwareJobContext& job;
-  const InstallPorts& ports;
-  FirmwareAction action;
-  bool confirm;
-
-  // The chosen source: a downloaded release (owned) or the built-in image (the program's own).
-  FetchedBytes downloaded;
-  const std::uint8_t* source = nullptr;
-  std::size_t sourceSize = 0;
-  std::string sourceVersion;
-  FirmwareImage image;
-
-  std::string from;    // the version the dongle had, kept in step with the record's
-  std::string target;  // the version being installed
-
-  // The board as last found: its PICOBOOT interface and its RP2350 drive ("E:").
-  std::string path;
-  std::string drive;
-  // The board appeared while this job waited for its dongle to switch over or for its button.
-  bool broughtIntoUpdateMode = false;
-  BoardRead probe = BoardRead::NotRead;
-  std::string probeProgram;
-  std::string probeVersion;
-  bool probeBlank = false;
-
-  // Per sector of the image: touched by the image, and found to differ from the board.
-  std::unique_ptr<std::uint8_t[]> touched;
-  std::unique_ptr<std::uint8_t[]> needsWrite;
-  std::unique_ptr<std::uint8_t[]> buffer;  // one 64 KB block of flash
-  std::uint32_t sectors = 0;
-  std::uint32_t touchedCount = 0;
-  std::uint32_t needsWriteCount = 0;
-
-  bool wroteSomething = false;   // the board's image has been changed in this job
-  bool settingsErasing = false;  // a repair sent the erase of the settings area
-  bool settingsErased = false;   // and the board said it was done
-  bool copiedToDrive = false;    // the drive took the UF2 file
-  bool viaPicoboot = false;      // written and verified over PICOBOOT, not copied to the drive
-  bool rebootFailed = false;
-  bool restartOnly = false;  // the job ends as a restart (nothing to install)
-  // A repair cleared settings and paired controllers (only the direct write can).
-  bool settingsCleared = false;
-  std::string repairAdvice;  // what a repair that kept the settings tells the person to do
-  // The release that could not be used, and why, when the built-in image was installed instead.
+// The image a job installs (none for a restart).
+struct ChosenImage {
+  StageResult result;
+  FetchedBytes downloaded;             // a downloaded release's file, owned here
+  const std::uint8_t* file = nullptr;  // the UF2 file: `downloaded` or the built-in image
+  std::size_t fileSize = 0;
+  FirmwareImage image;  // the file's checked flash image
+  std::string version;  // what it installs, cut to the record's capacity
+  // The release that could not be used, and why, when the built-in image was chosen instead.
   std::string skippedRelease;
   std::string skippedWhy;
-  std::string expected;  // the version the dongle should come back on
-  std::string tech;      // technical text of the first failure
 };
 
-// The stages, in the order the job runs them.
+// The board reached update mode.
+struct UpdateModeReached {
+  StageResult result;
+  bool broughtByJob = false;  // it appeared while this job switched the dongle over or waited
+};
 
-// Chooses and checks the image (every action but "restart").
-std::optional<FirmwareJobEnding> chooseImage(InstallWork& work);
+// What the job asks of the board it found.
+struct BoardQuestion {
+  FirmwareAction action;
+  bool confirm = false;       // the person agreed to replace firmware that is not ours
+  bool broughtByJob = false;  // see UpdateModeReached
+  std::string target;         // the version being installed
+};
+
+// What to do with the board.
+enum class BoardPlan {
+  Write,           // install the image
+  Restart,         // a restart was asked for
+  AlreadyCurrent,  // an update found the board on the target or later: restart it (said so)
+};
+
+struct BoardFound {
+  StageResult result;
+  BoardPlan plan = BoardPlan::Write;
+  // The board as found: its PICOBOOT interface and its RP2350 drive ("E:"), each may be empty.
+  std::string path;
+  std::string drive;
+  BoardRead read = BoardRead::NotRead;  // how reading it over PICOBOOT went
+  std::string version;  // the version our firmware on it declares; empty when unknown
+};
+
+// The write over PICOBOOT.
+struct BoardWrite {
+  const FirmwareImage& image;
+  std::string path;
+  bool confirm = false;  // the person agreed to replace firmware that is not ours
+  bool repair = false;   // also clear the settings and paired controllers
+};
+
+// Written, NothingToWrite, Refused, or Failed with only `tech` (for the drive copy to take over).
+struct BoardWritten {
+  StageResult result;
+  bool imageChanged = false;     // an erase or write may have changed the board's image
+  bool settingsErasing = false;  // a repair sent the erase of the settings area
+  bool settingsErased = false;   // and the board said it was done
+  bool settingsCleared = false;  // and they read back clear
+  bool rebootFailed = false;
+  // The flash of the board may differ from what it held before.
+  bool changedBoard() const { return imageChanged || settingsErasing; }
+};
+
+// The copy onto the RP2350 drive after a failed write.
+struct DriveCopy {
+  const std::uint8_t* file = nullptr;
+  std::size_t fileSize = 0;
+  std::string drive;  // as the board was found; searched again when empty
+  bool repair = false;
+  bool boardBusy = false;      // the board could not be read for another program holding it
+  const BoardWritten& before;  // how the direct write left the board
+};
+
+struct DriveCopied {
+  StageResult result;
+  bool settingsCleared = false;
+  std::string repairAdvice;  // what a repair that kept the settings tells the person to do
+};
+
+// How the board was restarted, for the wait for the dongle.
+enum class BoardRestart {
+  RestartOnly,     // nothing was installed
+  WrittenOverUsb,  // installed and read back over PICOBOOT
+  CopiedToDrive,   // the drive took the file
+};
+
+struct DongleReturn {
+  BoardRestart how = BoardRestart::RestartOnly;
+  std::string expected;  // the version the dongle should come back on
+  std::string target;    // the version installed
+  bool rebootFailed = false;
+  bool settingsCleared = false;  // a repair cleared settings and paired controllers
+  std::string repairAdvice;
+  std::string skippedRelease;  // as in ChosenImage
+  std::string skippedWhy;
+};
+
+// The stages, in the order the job runs them. Each reports its progress through `job`.
+
+// Chooses and checks the image (every action but a restart); `from` is the dongle's version.
+ChosenImage chooseImage(FirmwareJobContext& job, const InstallPorts& ports, FirmwareAction action,
+                        const std::string& from);
 // Gets the dongle into update mode: switches a running dongle over, or asks for the button.
-std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work);
-// Reads the board and decides; `restart` tells whether it only needs restarting.
-std::optional<FirmwareJobEnding> inspectBoard(InstallWork& work, bool& restart);
-// Restarts a board that needs no writing.
-std::optional<FirmwareJobEnding> restartBoard(InstallWork& work);
-// Writes, verifies and restarts over PICOBOOT. Nullopt when the board was written (or had
-// nothing to write) and restarted; an ending for a refusal; otherwise `failed` is set and
-// `work.tech` says why, for the drive copy to take over.
-std::optional<FirmwareJobEnding> writeOverPicoboot(InstallWork& work, bool& failed);
-// Copies the UF2 file onto the RP2350 drive after a failed write; nullopt when the board took it.
-std::optional<FirmwareJobEnding> copyToDrive(InstallWork& work);
+UpdateModeReached bringToUpdateMode(FirmwareJobContext& job, const InstallPorts& ports,
+                                    FirmwareAction action);
+// Reads the board and decides what may be done with it.
+BoardFound inspectBoard(FirmwareJobContext& job, const InstallPorts& ports,
+                        const BoardQuestion& question);
+// Restarts a board that needs no writing; `announced` when the inspection already said so.
+StageResult restartBoard(FirmwareJobContext& job, const PicobootPorts& picoboot,
+                         const std::string& path, bool announced);
+// Writes, reads back and restarts over PICOBOOT.
+BoardWritten writeOverPicoboot(FirmwareJobContext& job, const PicobootPorts& picoboot,
+                               const BoardWrite& write);
+// Copies the UF2 file onto the RP2350 drive; Done when the board took it.
+DriveCopied copyToDrive(FirmwareJobContext& job, FileSystem& files, const DriveCopy& copy);
 // Waits for the dongle to come back and says how the job ends.
-FirmwareJobEnding waitForDongle(InstallWork& work);
+FirmwareJobEnding waitForDongle(FirmwareJobContext& job, const InstallPorts& ports,
+                                const DongleReturn& after);
 
 // A PICOBOOT interface or the RP2350 drive is there.
-bool boardInUpdateMode(InstallWork& work);
+bool boardInUpdateMode(const InstallPorts& ports);
 
 // The running dongle's version, read afresh from its identity report; false when none answers.
 bool readDongleVersion(DongleLink& dongle, std::string& version);

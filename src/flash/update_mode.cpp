@@ -22,10 +22,11 @@ constexpr std::uint32_t kButtonWaitMs = 600000;
 
 // Polls every `stepMs` for up to `totalMs`: 1 when the board showed up, 0 when the time ran out,
 // -1 when the job was cancelled.
-int waitForBoard(InstallWork& work, std::uint32_t stepMs, std::uint32_t totalMs) {
+int waitForBoard(FirmwareJobContext& job, const InstallPorts& ports, std::uint32_t stepMs,
+                 std::uint32_t totalMs) {
   for (std::uint32_t waited = 0; waited < totalMs; waited += stepMs) {
-    if (!work.job.cancellableWait(stepMs)) return -1;
-    if (boardInUpdateMode(work)) return 1;
+    if (!job.cancellableWait(stepMs)) return -1;
+    if (boardInUpdateMode(ports)) return 1;
   }
   return 0;
 }
@@ -40,18 +41,18 @@ void sendSwitchReport(DongleLink& dongle) {
   channel.setFeature(report, sizeof report, 1);
 }
 
-void askForButton(InstallWork& work, const char* title, const char* text) {
-  work.job.askForButton(title, text);
-  work.job.setProgress(JobPhase::Button, 10, "Triple-click the button on your dongle.");
+void askForButton(FirmwareJobContext& job, const char* title, const char* text) {
+  job.askForButton(title, text);
+  job.setProgress(JobPhase::Button, 10, "Triple-click the button on your dongle.");
 }
 
 }  // namespace
 
-bool boardInUpdateMode(InstallWork& work) {
+bool boardInUpdateMode(const InstallPorts& ports) {
   PicobootInterface found[kPicobootMaxInterfaces];
-  if (findPicobootInterfaces(work.ports.picoboot, found, kPicobootMaxInterfaces) > 0) return true;
+  if (findPicobootInterfaces(ports.picoboot, found, kPicobootMaxInterfaces) > 0) return true;
   std::string drive;
-  return findRp2350Drive(work.ports.files, drive);
+  return findRp2350Drive(ports.files, drive);
 }
 
 bool readDongleVersion(DongleLink& dongle, std::string& version) {
@@ -65,34 +66,31 @@ bool readDongleVersion(DongleLink& dongle, std::string& version) {
   return !version.empty();
 }
 
-std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work) {
-  FirmwareJobContext& job = work.job;
-  if (job.cancelRequested()) return FirmwareJobEnding::cancelled();
-  if (boardInUpdateMode(work)) return std::nullopt;
+UpdateModeReached bringToUpdateMode(FirmwareJobContext& job, const InstallPorts& ports,
+                                    FirmwareAction action) {
+  if (job.cancelRequested()) return {StageResult::cancelled()};
+  if (boardInUpdateMode(ports)) return {StageResult::done()};
   // A restart is for a board already in update mode; the running dongle is left as it is.
-  if (work.isRestart()) {
-    return FirmwareJobEnding::failed("Nothing to restart: no dongle is in update mode.");
+  if (action == FirmwareAction::Restart) {
+    return {StageResult::failed("Nothing to restart: no dongle is in update mode.")};
   }
 
   std::string running;
   job.store().read([&running](const FirmwareState& state) {
     if (state.dongle.present) running = state.dongle.version;
   });
-  if (running.empty()) readDongleVersion(work.ports.dongle, running);
+  if (running.empty()) readDongleVersion(ports.dongle, running);
 
   if (!running.empty()) {
     const bool canSwitch = isUsableVersion(running.c_str()) &&
                            compareVersions(running.c_str(), kOldestSelfSwitchingVersion) >= 0;
     job.setProgress(JobPhase::Enter, 10, "Switching the dongle to update mode\xE2\x80\xA6");
-    sendSwitchReport(work.ports.dongle);
+    sendSwitchReport(ports.dongle);
     const int seen =
-        waitForBoard(work, kSwitchPollMs, canSwitch ? kSwitchWaitMs : kOldSwitchWaitMs);
-    if (seen < 0) return FirmwareJobEnding::cancelled();
-    if (seen > 0) {
-      work.broughtIntoUpdateMode = true;
-      return std::nullopt;
-    }
-    askForButton(work, "Press the button on your dongle",
+        waitForBoard(job, ports, kSwitchPollMs, canSwitch ? kSwitchWaitMs : kOldSwitchWaitMs);
+    if (seen < 0) return {StageResult::cancelled()};
+    if (seen > 0) return {StageResult::done(), true};
+    askForButton(job, "Press the button on your dongle",
                  "Triple-click it. If nothing happens, unplug the dongle, hold the button and plug "
                  "it back in.");
     if (canSwitch) {
@@ -106,7 +104,7 @@ std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work) {
           running.c_str());
     }
   } else {
-    askForButton(work, "Put the dongle in update mode",
+    askForButton(job, "Put the dongle in update mode",
                  "Triple-click its button, or unplug it and plug it back in while holding the "
                  "button. This app takes it from there.");
     job.setDetail(
@@ -115,15 +113,14 @@ std::optional<FirmwareJobEnding> bringToUpdateMode(InstallWork& work) {
         "update mode and takes over.");
   }
 
-  const int seen = waitForBoard(work, kButtonPollMs, kButtonWaitMs);
-  if (seen < 0) return FirmwareJobEnding::cancelled();
+  const int seen = waitForBoard(job, ports, kButtonPollMs, kButtonWaitMs);
+  if (seen < 0) return {StageResult::cancelled()};
   if (seen == 0) {
-    return FirmwareJobEnding::failed(
-        "The dongle never showed up in update mode, so nothing was changed.");
+    return {
+        StageResult::failed("The dongle never showed up in update mode, so nothing was changed.")};
   }
-  work.broughtIntoUpdateMode = true;
   job.buttonAnswered();
-  return std::nullopt;
+  return {StageResult::done(), true};
 }
 
 }  // namespace tw

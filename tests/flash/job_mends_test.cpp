@@ -204,15 +204,14 @@ TEST(JobMends, ADongleThatComesBackLateKeepsOnlyTheRepairAdvice) {
   std::atomic<bool> stop{false};
   FirmwareJobContext context(j.firmware.store(), j.clock, stop);
   InstallPorts ports{j.firmware.picoboot(), j.files, j.dongle, [] {}, nullptr};
-  FirmwareRequest request;
-  request.action = FirmwareAction::Repair;
-  InstallWork work(context, ports, request);
   const std::string advice =
       "The firmware is reinstalled, but its settings couldn't be cleared this way. Hold the "
       "dongle's button for two seconds to forget paired controllers.";
-  work.repairAdvice = advice;
-  work.target = work.expected = "0.9.3";
-  const FirmwareJobEnding ending = waitForDongle(work);
+  DongleReturn after;
+  after.how = BoardRestart::CopiedToDrive;
+  after.repairAdvice = advice;
+  after.target = after.expected = "0.9.3";
+  const FirmwareJobEnding ending = waitForDongle(context, ports, after);
   ASSERT_TRUE(replugged);
   EXPECT_EQ(ending.result, FirmwareJobEnding::Result::Ok);
   EXPECT_EQ(ending.installed, "0.9.3");

@@ -36,13 +36,10 @@ struct WriteBench {
   }
 
   // Runs the write stage for `image`; `confirm` is the person's agreement to replace firmware
-  // that is not ours. Nullopt and `failed` as the stage gives them.
-  std::optional<FirmwareJobEnding> write(bool& failed, bool confirm = true) {
+  // that is not ours, `repair` asks for the settings to be cleared too. What the stage said is
+  // kept in `written`.
+  const BoardWritten& run(bool confirm = true, bool repair = false) {
     std::vector<std::uint8_t> uf2 = sim::makeUf2(image);
-    FirmwareRequest request;
-    request.action = FirmwareAction::Install;
-    request.confirm = confirm;
-    InstallPorts ports{PicobootPorts{world.usb(), clock}, files, dongle, {}, {}};
     std::string lastMessage;
     FirmwareStore store([&](WParam) {
       const FirmwareJob job = store.snapshot().job;
@@ -52,18 +49,26 @@ struct WriteBench {
       }
     });
     FirmwareJobContext job(store, clock, stop);
-    InstallWork work(job, ports, request);
-    failed = true;
-    if (checkUf2(uf2.data(), uf2.size(), work.image) != 1) {
+    FirmwareImage checked;
+    if (checkUf2(uf2.data(), uf2.size(), checked) != 1) {
       ADD_FAILURE() << "the bench's image is not a whole UF2 file";
-      return std::nullopt;
+      written = {StageResult::failed({}, "no image")};
+      return written;
     }
-    work.path = world.boardPath();
-    work.target = "0.9.3";
     world.board().resetCounters();
-    std::optional<FirmwareJobEnding> ending = writeOverPicoboot(work, failed);
-    tech = work.tech;
-    return ending;
+    written = writeOverPicoboot(job, PicobootPorts{world.usb(), clock},
+                                {checked, world.boardPath(), confirm, repair});
+    tech = written.result.tech;
+    return written;
+  }
+
+  // The same, as the job would end there: an ending for a refusal, else nullopt with `failed`
+  // telling whether the drive copy would have to take over.
+  std::optional<FirmwareJobEnding> write(bool& failed, bool confirm = true) {
+    const StageResult& result = run(confirm).result;
+    failed = result.end == StageEnd::Failed;
+    if (result.end == StageEnd::Refused) return result.jobEnding();
+    return std::nullopt;
   }
 
   // Sectors in the order the board erased them, and in the order of their first programmed page.
@@ -83,6 +88,7 @@ struct WriteBench {
   std::atomic<bool> stop{false};
   std::vector<std::uint8_t> image;
   std::vector<std::string> messages;  // "<pct> <msg>" each time the message changed
+  BoardWritten written;
   std::string tech;
 };
 
