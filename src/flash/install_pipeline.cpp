@@ -12,8 +12,7 @@ FirmwareJobEnding InstallPipeline::runFirmwareJob(FirmwareJobContext& job,
 
 FirmwareJobEnding InstallPipeline::runStages(FirmwareJobContext& job,
                                              const FirmwareRequest& request, bool& wroteBoard) {
-  const std::string from =
-      job.store().read([](const FirmwareState& state) { return state.job.from; });
+  std::string from = job.store().read([](const FirmwareState& state) { return state.job.from; });
   const FirmwareAction action = request.action;
   ChosenImage chosen;
   if (action != FirmwareAction::Restart) {
