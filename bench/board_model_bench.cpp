@@ -330,7 +330,7 @@ void installBuiltInImage(benchmark::State& state, InstallScenario scenario) {
     tw::FirmwareJobContext job(firmwareState, clock, cancel, stop, [](tw::WParam) {});
     tw::InstallPorts ports{tw::PicobootPorts{world.usb(), clock}, files, dongle, {}, {}};
     tw::FirmwareRequest request;
-    request.action = scenario.action;
+    tw::parseFirmwareAction(scenario.action, request.action);
     tw::InstallWork work(job, ports, request);
     work.source = builtInFirmwareImage;
     work.sourceSize = builtInFirmwareImageSize;
