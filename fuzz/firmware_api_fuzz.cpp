@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (name == "start") {
       check(!wasBusy && firmware.isFirmwareBusy());
       std::lock_guard<std::mutex> lock(firmware.state().lock);
-      check(tw::isFirmwareAction(firmware.state().request.action));
+      check(firmware.state().request.action != tw::FirmwareAction::None);
     }
   } else {
     check(status == "HTTP/1.1 400 Bad Request" || status == "HTTP/1.1 404 Not Found" ||

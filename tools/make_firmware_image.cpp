@@ -17,7 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/program_info_layout.h"
+
 namespace {
+
+using namespace tw::sim;  // the program information's layout and ids
 
 constexpr std::uint32_t kFlash = 0x10000000;
 constexpr std::uint32_t kRam = 0x20000000;
@@ -43,20 +47,6 @@ void put32(std::vector<std::uint8_t>& bytes, std::uint32_t at, std::uint32_t val
   for (int i = 0; i < 4; ++i) bytes[at + i] = std::uint8_t(value >> (8 * i));
 }
 
-void putText(std::vector<std::uint8_t>& bytes, std::uint32_t at, const std::string& text) {
-  std::memcpy(bytes.data() + at, text.c_str(), text.size() + 1);
-}
-
-std::uint32_t align4(std::uint32_t value) {
-  return (value + 3) & ~3u;
-}
-
-struct Entry {
-  std::uint16_t type;
-  std::uint32_t id;
-  std::uint32_t value;  // an address for strings, the number itself otherwise
-};
-
 // Lays the flash out; returns its bytes (blocks * 256).
 std::vector<std::uint8_t> buildFlash(const Options& options) {
   std::uint32_t flashSize = options.blocks * 256;
@@ -78,85 +68,32 @@ std::vector<std::uint8_t> buildFlash(const Options& options) {
 
   // The info block (strings, entries, pointer array) and the copy table sit near the end, as
   // .rodata and .data do, but never in the last 64 bytes.
-  std::uint32_t tail = (flashSize - 1024) & ~255u;
-  std::uint32_t ramBlob = kRam + 0x100;
-  bool viaCopy = options.layout == "copy-table";
-
-  std::uint32_t at = tail;
-  auto addString = [&](const std::string& text) {
-    std::uint32_t address = kFlash + at;
-    putText(flash, at, text);
-    at = align4(at + std::uint32_t(text.size()) + 1);
-    return address;
-  };
-  std::uint32_t programName = addString(options.program);
-  std::uint32_t description = addString("DualSense link for the Tarnwick Bridge");
-  std::uint32_t board = addString("tarnwick_bridge");
-  std::uint32_t sdk = addString("2.1.0");
-  std::uint32_t buildDate = addString("Mar 14 2025");
-
+  ProgramInfoWriter info(flash, (flashSize - 1024) & ~255u, kFlash);
+  std::uint32_t programName = info.addText(options.program);
+  std::uint32_t description = info.addText("DualSense link for the Tarnwick Bridge");
+  std::uint32_t board = info.addText("tarnwick_bridge");
+  std::uint32_t sdk = info.addText("2.1.0");
+  std::uint32_t buildDate = info.addText("Mar 14 2025");
   // In the copy-table layout the version string travels with the entries into RAM.
-  std::uint32_t blobStart = at;
-  auto blobAddress = [&](std::uint32_t offset) {
-    return viaCopy ? ramBlob + (offset - blobStart) : kFlash + offset;
+  if (options.layout == "copy-table") info.moveRestToRam(kRam + 0x100);
+  std::uint32_t versionText = info.addText(options.version);
+
+  constexpr std::uint16_t kText = kBinaryInfoTypeIdAndString;
+  std::vector<ProgramInfoEntry> entries = {
+      {kText, kBinaryInfoIdPicoBoard, board},
+      {kText, kBinaryInfoIdSdkVersion, sdk},
+      {kText, kBinaryInfoIdProgramName, programName},
+      {kText, kBinaryInfoIdProgramDescription, description},
+      {kText, kBinaryInfoIdProgramVersion, versionText},
+      {kText, kBinaryInfoIdProgramBuildDate, buildDate},
+      {kBinaryInfoTypeIdAndInt, kBinaryInfoIdBinaryEnd, kFlash + flashSize},
   };
-  std::uint32_t versionText = blobAddress(at);
-  putText(flash, at, options.version);
-  at = align4(at + std::uint32_t(options.version.size()) + 1);
+  // Initialised data comes first in the copy table; its RAM range holds nothing the reader needs.
+  ProgramInfoHeader header =
+      info.finish(entries, {{kFlash + 0x400, kRam + 0x40000, kRam + 0x40020}});
+  // Binary info header right after the vector table.
+  if (options.layout != "none") writeProgramInfoHeader(flash, 0x110, header);
 
-  std::vector<Entry> entries = {
-      {6, 0xb63cffbb, board},               // board
-      {6, 0x5360b3ab, sdk},                 // SDK version
-      {6, 0x02031c86, programName},         // program name
-      {6, 0xb6a07c19, description},         // description
-      {6, 0x11a9bc3a, versionText},         // version
-      {6, 0x9da22254, buildDate},           // build date
-      {5, 0x68f465de, kFlash + flashSize},  // binary end
-  };
-  std::vector<std::uint32_t> entryAddresses;
-  for (const Entry& entry : entries) {
-    entryAddresses.push_back(blobAddress(at));
-    flash[at] = std::uint8_t(entry.type);
-    flash[at + 1] = 0;
-    flash[at + 2] = 'R';
-    flash[at + 3] = 'P';
-    put32(flash, at + 4, entry.id);
-    put32(flash, at + 8, entry.value);
-    at += 12;
-  }
-  std::uint32_t pointersStart = blobAddress(at);
-  for (std::uint32_t address : entryAddresses) {
-    put32(flash, at, address);
-    at += 4;
-  }
-  std::uint32_t pointersEnd = blobAddress(at);
-  std::uint32_t blobEnd = at;
-
-  // Copy table: initialised data first (its RAM range holds nothing the reader needs), then in
-  // the copy-table layout the info block, then the terminating entry.
-  std::uint32_t copyTable = at;
-  put32(flash, at, kFlash + 0x400);
-  put32(flash, at + 4, kRam + 0x40000);
-  put32(flash, at + 8, kRam + 0x40020);
-  at += 12;
-  if (viaCopy) {
-    put32(flash, at, kFlash + blobStart);
-    put32(flash, at + 4, ramBlob);
-    put32(flash, at + 8, ramBlob + (blobEnd - blobStart));
-    at += 12;
-  }
-  put32(flash, at, 0);
-  put32(flash, at + 4, 0);
-  put32(flash, at + 8, 0);
-
-  if (options.layout != "none") {
-    // Binary info header right after the vector table.
-    put32(flash, 0x110, 0x7188ebf2);
-    put32(flash, 0x114, pointersStart);
-    put32(flash, 0x118, pointersEnd);
-    put32(flash, 0x11c, kFlash + copyTable);
-    put32(flash, 0x120, 0xe71aa390);
-  }
   // The image definition block, linking to itself. It declares a data image, not an executable
   // one: these bytes are a stand-in, not firmware, and a real RP2350 must never run them. When the
   // boot ROM looks for something to boot it passes over every image definition whose image type

@@ -153,12 +153,14 @@ constexpr char kBuiltInImageSha256[] = \"${expected}\";
 else()
   math(EXPR blocks "${TW_STAND_IN_Size} / 512")
   set(TW_IMAGE_TOOL ${CMAKE_BINARY_DIR}/tools/make_firmware_image)
-  set(TW_IMAGE_TOOL_SOURCE ${PROJECT_SOURCE_DIR}/tools/make_firmware_image.cpp)
+  # The program information is laid out by the simulated world's writer, the one copy of it.
+  set(TW_IMAGE_TOOL_SOURCES tools/make_firmware_image.cpp src/sim/program_info_layout.cpp)
+  list(TRANSFORM TW_IMAGE_TOOL_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
   add_custom_command(OUTPUT ${TW_IMAGE_TOOL}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/tools
-    COMMAND ${TW_HOST_CXX} -std=c++20 -O2 -Wall -Wextra -Werror -o ${TW_IMAGE_TOOL}
-            ${TW_IMAGE_TOOL_SOURCE}
-    DEPENDS ${TW_IMAGE_TOOL_SOURCE}
+    COMMAND ${TW_HOST_CXX} -std=c++20 -O2 -Wall -Wextra -Werror -I${PROJECT_SOURCE_DIR}/src
+            -o ${TW_IMAGE_TOOL} ${TW_IMAGE_TOOL_SOURCES}
+    DEPENDS ${TW_IMAGE_TOOL_SOURCES} ${PROJECT_SOURCE_DIR}/src/sim/program_info_layout.h
     COMMENT "Building the firmware image generator with the host compiler")
 
   set(TW_BUILT_IN_IMAGE ${TW_GENERATED_DIR}/${TW_STAND_IN_Program}-${TW_STAND_IN_Version}.uf2)

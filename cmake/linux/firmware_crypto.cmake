@@ -23,6 +23,9 @@ inline constexpr char kDevelopmentSigningKeyPem[] = R\"pem(${TW_DEV_SIGNING_PEM}
 target_include_directories(tw_sim PRIVATE ${TW_GENERATED_DIR}/sim_keys)
 
 # Every Linux program is a test build: it trusts the development key.
+if(TARGET tw_host_app)
+  target_link_libraries(tw_host_app PUBLIC tw_trusted_key_development OpenSSL::Crypto)
+endif()
 foreach(target tarnwick tw_tests)
   if(TARGET ${target})
     target_link_libraries(${target} PRIVATE tw_trusted_key_development OpenSSL::Crypto)

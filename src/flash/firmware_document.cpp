@@ -18,10 +18,6 @@ constexpr char kBuiltInNotes[] =
     "Light bar colours work from the panel, the panel notices the dongle arriving, Repair is a "
     "single button, and updates are never installed on their own.";
 
-const char* boolText(bool value) {
-  return value ? "true" : "false";
-}
-
 void formatAdvice(FirmwareAdvice& advice, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 void formatAdvice(FirmwareAdvice& advice, const char* format, ...) {
@@ -51,6 +47,58 @@ std::uint64_t secondsSince(std::uint64_t nowMs, std::uint64_t thenMs) {
   if (thenMs == 0 || nowMs < thenMs) return 0;
   return (nowMs - thenMs) / 1000;
 }
+
+// Writes the fields of nested JSON objects, each as "key":value with a comma before all but the
+// first of its object, so every key is written once and in one shape. A number or a flag goes to
+// the builder in one piece with its key, and so does the brace of an object with its key.
+class JsonFields {
+ public:
+  explicit JsonFields(JsonDocumentBuilder& doc) : doc_(doc) {}
+
+  // The document's own object.
+  void open() {
+    doc_.append("{");
+    enter();
+  }
+  void open(const char* key) {
+    field(key, "{");
+    enter();
+  }
+  void close() {
+    doc_.append("}");
+    --depth_;
+  }
+
+  void string(const char* key, std::string_view value) {
+    field(key, "");
+    doc_.appendJsonString(value);
+  }
+  void boolean(const char* key, bool value) { field(key, value ? "true" : "false"); }
+  void integer(const char* key, long long value) {
+    doc_.appendFormat("%s\"%s\":%lld", separator(), key, value);
+  }
+  void count(const char* key, unsigned long long value) {
+    doc_.appendFormat("%s\"%s\":%llu", separator(), key, value);
+  }
+
+ private:
+  static constexpr int kMaxDepth = 3;  // the document, "fw", "online"
+
+  void enter() { started_[++depth_] = false; }
+  // The comma that goes before the next field of the innermost object.
+  const char* separator() {
+    const bool first = !started_[depth_];
+    started_[depth_] = true;
+    return first ? "" : ",";
+  }
+  void field(const char* key, const char* rest) {
+    doc_.appendFormat("%s\"%s\":%s", separator(), key, rest);
+  }
+
+  JsonDocumentBuilder& doc_;
+  int depth_ = 0;
+  bool started_[kMaxDepth + 1] = {};
+};
 
 }  // namespace
 
@@ -214,50 +262,47 @@ bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts&
     notes = kBuiltInNotes;
   }
 
-  doc.appendFormat("{\"seq\":%u,\"app\":", static_cast<unsigned>(state.firmwareSeq));
-  doc.appendJsonString(facts.appVersion);
-  doc.appendFormat(",\"station\":%s", boolText(state.station));
+  JsonFields json(doc);
+  json.open();
+  json.count("seq", static_cast<unsigned>(state.firmwareSeq));
+  json.string("app", facts.appVersion);
+  json.boolean("station", state.station);
 
   const bool canSwitch = runningPresent && isUsableVersion(runningVersion) &&
                          compareVersions(runningVersion, kOldestSelfSwitchingVersion) >= 0;
-  doc.appendFormat(",\"running\":{\"present\":%s,\"canSwitch\":%s,\"version\":",
-                   boolText(runningPresent), boolText(canSwitch));
-  doc.appendJsonString(runningVersion);
-  doc.append("}");
+  json.open("running");
+  json.boolean("present", runningPresent);
+  json.boolean("canSwitch", canSwitch);
+  json.string("version", runningVersion);
+  json.close();
 
   const BootBoard& board = state.board;
-  doc.appendFormat(
-      ",\"boot\":{\"present\":%s,\"usb\":%s,\"read\":%d,\"blank\":%s,\"ours\":%s,\"drive\":",
-      boolText(board.present), boolText(board.usb), static_cast<int>(board.read),
-      boolText(board.blank), boolText(board.ours));
-  doc.appendJsonString(board.drive);
-  doc.append(",\"serial\":");
-  doc.appendJsonString(board.serial);
-  doc.append(",\"program\":");
-  doc.appendJsonString(board.program);
-  doc.append(",\"version\":");
-  doc.appendJsonString(board.version);
-  doc.append(",\"why\":");
-  doc.appendJsonString(board.why);
-  doc.append("}");
+  json.open("boot");
+  json.boolean("present", board.present);
+  json.boolean("usb", board.usb);
+  json.integer("read", static_cast<int>(board.read));
+  json.boolean("blank", board.blank);
+  json.boolean("ours", board.ours);
+  json.string("drive", board.drive);
+  json.string("serial", board.serial);
+  json.string("program", board.program);
+  json.string("version", board.version);
+  json.string("why", board.why);
+  json.close();
 
-  doc.append(",\"fw\":{\"target\":");
-  doc.appendJsonString(target);
-  doc.append(",\"notes\":");
-  doc.appendJsonString(notes);
-  doc.append(",\"source\":");
-  doc.appendJsonString(fromList ? UpdateHost : builtInVerified ? "built-in" : "");
-  doc.append(",\"builtIn\":");
-  doc.appendJsonString(builtInVerified ? kBuiltInImageVersion : "");
-  doc.appendFormat(",\"builtInChecked\":%s,\"online\":{\"state\":",
-                   boolText(state.builtIn.builtInState != BuiltInState::NotExamined));
-  doc.appendJsonString(onlineStateName(online.state));
-  doc.append(",\"latest\":");
-  doc.appendJsonString(selected != nullptr ? selected->version : "");
-  doc.append(",\"error\":");
-  doc.appendJsonString(online.state == OnlineState::Failed ? online.error : std::string_view());
-  doc.appendFormat(",\"ago\":%llu}}",
-                   static_cast<unsigned long long>(secondsSince(nowMs, online.checkedAt)));
+  json.open("fw");
+  json.string("target", target);
+  json.string("notes", notes);
+  json.string("source", fromList ? UpdateHost : builtInVerified ? "built-in" : "");
+  json.string("builtIn", builtInVerified ? kBuiltInImageVersion : "");
+  json.boolean("builtInChecked", state.builtIn.builtInState != BuiltInState::NotExamined);
+  json.open("online");
+  json.string("state", onlineStateName(online.state));
+  json.string("latest", selected != nullptr ? selected->version : "");
+  json.string("error", online.state == OnlineState::Failed ? online.error : std::string_view());
+  json.count("ago", secondsSince(nowMs, online.checkedAt));
+  json.close();
+  json.close();
 
   FirmwareAdvice advice;
   AdviceInputs inputs;
@@ -268,43 +313,37 @@ bool writeFirmwareState(const FirmwareState& state, const FirmwareDocumentFacts&
   inputs.board = &board;
   inputs.target = target;
   chooseAdvice(inputs, advice);
-  doc.append(",\"advice\":{\"kind\":");
-  doc.appendJsonString(advice.kind);
-  doc.append(",\"primary\":");
-  doc.appendJsonString(advice.primary);
-  doc.appendFormat(",\"confirm\":%s,\"ahead\":%s,\"text\":", boolText(advice.confirm),
-                   boolText(advice.ahead));
-  doc.appendJsonString(advice.text);
-  doc.append("}");
+  json.open("advice");
+  json.string("kind", advice.kind);
+  json.string("primary", advice.primary);
+  json.boolean("confirm", advice.confirm);
+  json.boolean("ahead", advice.ahead);
+  json.string("text", advice.text);
+  json.close();
 
   const FirmwareJob& job = state.job;
-  doc.appendFormat(
-      ",\"job\":{\"active\":%s,\"queued\":%s,\"automatic\":%s,\"pct\":%d,\"cancellable\":%s,"
-      "\"needsUser\":%s,\"countdown\":%d,\"action\":",
-      boolText(job.active), boolText(state.request.queued), boolText(job.automatic), job.pct,
-      boolText(state.request.queued || job.cancellable), boolText(job.needsUser), job.countdown);
-  doc.appendJsonString(actionWord(job.action));
-  doc.append(",\"phase\":");
-  doc.appendJsonString(phaseWord(job.phase));
-  doc.append(",\"msg\":");
-  doc.appendJsonString(job.msg);
-  doc.append(",\"detail\":");
-  doc.appendJsonString(job.detail);
-  doc.append(",\"result\":");
-  doc.appendJsonString(resultWord(job.result));
-  doc.append(",\"error\":");
-  doc.appendJsonString(job.error);
-  doc.append(",\"tech\":");
-  doc.appendJsonString(job.tech);
-  doc.appendFormat(",\"refused\":%s", boolText(job.refused));
-  doc.append(",\"from\":");
-  doc.appendJsonString(job.from);
-  doc.append(",\"target\":");
-  doc.appendJsonString(job.target);
-  doc.append(",\"installed\":");
-  doc.appendJsonString(job.installed);
-  doc.appendFormat(",\"ago\":%llu}}",
-                   static_cast<unsigned long long>(secondsSince(nowMs, job.finishedAt)));
+  json.open("job");
+  json.boolean("active", job.active);
+  json.boolean("queued", state.request.queued);
+  json.boolean("automatic", job.automatic);
+  json.integer("pct", job.pct);
+  json.boolean("cancellable", state.request.queued || job.cancellable);
+  json.boolean("needsUser", job.needsUser);
+  json.integer("countdown", job.countdown);
+  json.string("action", actionWord(job.action));
+  json.string("phase", phaseWord(job.phase));
+  json.string("msg", job.msg);
+  json.string("detail", job.detail);
+  json.string("result", resultWord(job.result));
+  json.string("error", job.error);
+  json.string("tech", job.tech);
+  json.boolean("refused", job.refused);
+  json.string("from", job.from);
+  json.string("target", job.target);
+  json.string("installed", job.installed);
+  json.count("ago", secondsSince(nowMs, job.finishedAt));
+  json.close();
+  json.close();
   return !doc.overflow();
 }
 

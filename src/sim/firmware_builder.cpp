@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sim/flash_image_info.h"
+#include "sim/program_info_layout.h"
 
 namespace tw::sim {
 namespace {
@@ -14,10 +15,6 @@ constexpr std::uint32_t kImageDef = 0x124;
 
 void put32(std::vector<std::uint8_t>& bytes, std::uint32_t at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t roundUp4(std::uint32_t value) {
-  return (value + 3) & ~3u;
 }
 
 }  // namespace
@@ -53,62 +50,22 @@ std::vector<std::uint8_t> makeFirmwareImage(const FirmwareRecipe& recipe) {
     return image;
   }
 
-  // Strings, entries, the pointer array and the copy table sit in the last kilobyte.
-  std::uint32_t at = size - 1024;
-  std::uint32_t ramFrom = size;  // first byte that the copy table moves to RAM
-  auto runtimeAddress = [&](std::uint32_t offset) {
-    return recipe.entriesInRam && offset >= ramFrom ? kRamCopy + (offset - ramFrom)
-                                                    : kFlashBase + offset;
-  };
-  auto addString = [&](const std::string& text) {
-    std::uint32_t address = runtimeAddress(at);
-    std::memcpy(image.data() + at, text.c_str(), text.size() + 1);
-    at = roundUp4(at + static_cast<std::uint32_t>(text.size()) + 1);
-    return address;
-  };
-  struct Entry {
-    std::uint32_t id, value;
-  };
-  std::vector<Entry> entries;
-  std::uint32_t board = addString("tarnwick_bridge");
-  entries.push_back({0xb63cffbb, board});
-  if (!recipe.program.empty())
-    entries.push_back({kBinaryInfoIdProgramName, addString(recipe.program)});
-  ramFrom = at;
+  // The texts, entries, pointer array and copy table sit in the last kilobyte; the version and
+  // what follows it travel to RAM when the entries live there.
+  ProgramInfoWriter info(image, size - 1024, kFlashBase);
+  std::vector<ProgramInfoEntry> entries;
+  entries.push_back(
+      {kBinaryInfoTypeIdAndString, kBinaryInfoIdPicoBoard, info.addText("tarnwick_bridge")});
+  if (!recipe.program.empty()) {
+    entries.push_back(
+        {kBinaryInfoTypeIdAndString, kBinaryInfoIdProgramName, info.addText(recipe.program)});
+  }
+  if (recipe.entriesInRam) info.moveRestToRam(kRamCopy);
   if (!recipe.version.empty()) {
-    entries.push_back({kBinaryInfoIdProgramVersion, addString(recipe.version)});
+    entries.push_back(
+        {kBinaryInfoTypeIdAndString, kBinaryInfoIdProgramVersion, info.addText(recipe.version)});
   }
-  std::vector<std::uint32_t> entryAddresses;
-  for (const Entry& entry : entries) {
-    entryAddresses.push_back(runtimeAddress(at));
-    put32(image, at, kBinaryInfoTypeIdAndString | std::uint32_t(kBinaryInfoTagRaspberryPi) << 16);
-    put32(image, at + 4, entry.id);
-    put32(image, at + 8, entry.value);
-    at += 12;
-  }
-  std::uint32_t pointers = runtimeAddress(at);
-  for (std::uint32_t address : entryAddresses) {
-    put32(image, at, address);
-    at += 4;
-  }
-  std::uint32_t pointersEnd = runtimeAddress(at);
-  std::uint32_t ramTo = at;
-  std::uint32_t copyTable = at;
-  if (recipe.entriesInRam) {
-    put32(image, at, kFlashBase + ramFrom);
-    put32(image, at + 4, kRamCopy);
-    put32(image, at + 8, kRamCopy + (ramTo - ramFrom));
-    at += 12;
-  }
-  put32(image, at, 0);
-  put32(image, at + 4, 0);
-  put32(image, at + 8, 0);
-
-  put32(image, kInfoHeader, kBinaryInfoMarkerStart);
-  put32(image, kInfoHeader + 4, pointers);
-  put32(image, kInfoHeader + 8, pointersEnd);
-  put32(image, kInfoHeader + 12, kFlashBase + copyTable);
-  put32(image, kInfoHeader + 16, kBinaryInfoMarkerEnd);
+  writeProgramInfoHeader(image, kInfoHeader, info.finish(entries));
   return image;
 }
 

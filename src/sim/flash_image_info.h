@@ -13,6 +13,7 @@
 
 #include "sim/boot_blocks.h"
 #include "sim/nor_flash.h"
+#include "sim/program_info_layout.h"
 
 namespace tw::sim {
 
@@ -23,13 +24,6 @@ struct FlashImageInfo {
   std::string program;            // declared program name, or empty
   std::string version;            // declared program version, or empty
 };
-
-inline constexpr std::uint32_t kBinaryInfoMarkerStart = 0x7188ebf2;
-inline constexpr std::uint32_t kBinaryInfoMarkerEnd = 0xe71aa390;
-inline constexpr std::uint32_t kBinaryInfoIdProgramName = 0x02031c86;
-inline constexpr std::uint32_t kBinaryInfoIdProgramVersion = 0x11a9bc3a;
-inline constexpr std::uint16_t kBinaryInfoTypeIdAndString = 6;
-inline constexpr std::uint16_t kBinaryInfoTagRaspberryPi = 0x5052;  // "RP"
 
 FlashImageInfo inspectFlashImage(const FlashReader& read);
 FlashImageInfo inspectFlash(const NorFlash& flash);

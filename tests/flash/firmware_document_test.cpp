@@ -196,9 +196,9 @@ TEST(FirmwareDocument, AdviceForABoardInUpdateMode) {
     const std::string doc = document(state);
     EXPECT_EQ(part(doc, "advice"), c.advice) << c.name;
     EXPECT_EQ(part(doc, "boot"),
-              std::string("{\"present\":true,\"usb\":true,\"read\":") + std::to_string(static_cast<int>(c.read)) +
-                  ",\"blank\":" + (c.blank ? "true" : "false") +
-                  ",\"ours\":" + (c.ours ? "true" : "false") +
+              std::string("{\"present\":true,\"usb\":true,\"read\":") +
+                  std::to_string(static_cast<int>(c.read)) + ",\"blank\":" +
+                  (c.blank ? "true" : "false") + ",\"ours\":" + (c.ours ? "true" : "false") +
                   ",\"drive\":\"E:\",\"serial\":\"E0C9125B0D9B\",\"program\":\"" + c.program +
                   "\",\"version\":\"" + c.version + "\",\"why\":\"\"}")
         << c.name;
