@@ -3,6 +3,9 @@
 // lands, so a last chunk that fails, or a drive that is gone, means the copy took. When no copy is
 // possible either, the job ends with the sentence that fits what happened to the board.
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
 
 #include "common/text.h"
 #include "flash/install_work.h"
@@ -14,6 +17,68 @@ namespace {
 constexpr std::uint32_t kChunkBytes = 32768;
 constexpr std::uint32_t kGonePollMs = 250;
 constexpr std::uint32_t kGoneWaitMs = 30000;
+
+// The UF2 block as the boot ROM reads it (little-endian words).
+constexpr std::size_t kBlockSize = 512;
+constexpr std::size_t kTargetAt = 12, kPayloadSizeAt = 16, kBlockNoAt = 20, kNumBlocksAt = 24;
+constexpr std::size_t kDataAt = 32;
+constexpr std::uint32_t kMagic0 = 0x0a324655, kMagic1 = 0x9e5d5157, kMagicEnd = 0x0ab16f30;
+constexpr std::uint32_t kFlagNotMainFlash = 0x1;
+constexpr std::uint32_t kBootSectorStart = 0x10000000, kBootSectorEnd = 0x10001000;
+
+std::uint32_t word(const std::uint8_t* at) {
+  return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
+}
+void putWord(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+bool writesBootSector(const std::uint8_t* block) {
+  const std::uint32_t target = word(block + kTargetAt);
+  return !(word(block + 8) & kFlagNotMainFlash) && target >= kBootSectorStart &&
+         target < kBootSectorEnd;
+}
+
+// The boot ROM writes each block as it lands and starts whatever its boot sector names, so the
+// file's own order (boot sector first) would leave a board that starts half an image when a
+// copy breaks off. Sent in this order instead, such a board starts nothing: one more block that
+// blanks the boot sector, then every other block, then the boot sector's own. Null when the file
+// is not plain UF2 blocks with a boot sector, or memory is short: then it goes as it is.
+std::unique_ptr<std::uint8_t[]> bootSectorLast(const std::uint8_t* uf2, std::size_t size) {
+  if (size == 0 || size % kBlockSize != 0) return nullptr;
+  const std::size_t blocks = size / kBlockSize;
+  std::size_t bootBlocks = 0, firstBoot = 0;
+  for (std::size_t i = 0; i < blocks; ++i) {
+    const std::uint8_t* block = uf2 + i * kBlockSize;
+    if (word(block) != kMagic0 || word(block + 4) != kMagic1 ||
+        word(block + kBlockSize - 4) != kMagicEnd) {
+      return nullptr;
+    }
+    if (writesBootSector(block) && bootBlocks++ == 0) firstBoot = i;
+  }
+  if (bootBlocks == 0) return nullptr;
+  std::unique_ptr<std::uint8_t[]> ordered(new (std::nothrow) std::uint8_t[size + kBlockSize]);
+  if (!ordered) return nullptr;
+  std::uint8_t* out = ordered.get();
+  // The blanking block: the first boot-sector block's header over a page of erased bytes.
+  std::memcpy(out, uf2 + firstBoot * kBlockSize, kBlockSize);
+  putWord(out + kTargetAt, kBootSectorStart);
+  putWord(out + kPayloadSizeAt, 256);
+  std::memset(out + kDataAt, 0xFF, 256);
+  std::size_t next = 1;
+  for (bool bootPass : {false, true}) {
+    for (std::size_t i = 0; i < blocks; ++i) {
+      const std::uint8_t* block = uf2 + i * kBlockSize;
+      if (writesBootSector(block) == bootPass) {
+        std::memcpy(out + next++ * kBlockSize, block, kBlockSize);
+      }
+    }
+  }
+  for (std::size_t i = 0; i <= blocks; ++i) {
+    putWord(out + i * kBlockSize + kBlockNoAt, static_cast<std::uint32_t>(i));
+    putWord(out + i * kBlockSize + kNumBlocksAt, static_cast<std::uint32_t>(blocks + 1));
+  }
+  return ordered;
+}
 
 // Stage 7: nothing reached the drive.
 FirmwareJobEnding noCopyPossible(const InstallWork& work) {
@@ -51,13 +116,15 @@ std::string writeUf2(InstallWork& work, char letter) {
     return formatText(JOB_TEXT_CAPACITY, "couldn't write to drive %c: (Windows error %lu)", letter,
                       static_cast<unsigned long>(error));
   }
-  const std::size_t size = work.sourceSize;
+  const std::unique_ptr<std::uint8_t[]> ordered = bootSectorLast(work.source, work.sourceSize);
+  const std::uint8_t* source = ordered ? ordered.get() : work.source;
+  const std::size_t size = ordered ? work.sourceSize + kBlockSize : work.sourceSize;
   std::size_t done = 0;
   while (done < size) {
     const std::uint32_t chunk =
         static_cast<std::uint32_t>(std::min<std::size_t>(kChunkBytes, size - done));
     std::uint32_t written = 0;
-    const bool ok = file->write(work.source + done, chunk, written, error);
+    const bool ok = file->write(source + done, chunk, written, error);
     if (!ok || written != chunk) {
       std::uint32_t ignored = 0;
       file->close(ignored);

@@ -9,6 +9,7 @@
 
 #include "firmware_fixture.h"
 #include "sim/firmware_builder.h"
+#include "sim/flash_image_info.h"
 
 namespace tw {
 namespace {
@@ -61,15 +62,16 @@ TEST(InstallDriveCopy, TheDriveTakesOverWhenTheDirectWriteCannot) {
        [](DriveBoard& b) {
          b.world.boardDrive()->faults.inject("drive-write", sim::FaultKind::Fail, 3);
        },
-       "failed", "; drive copy: the copy stopped at 20% (Windows error 29)", copying},
+       "failed", "; drive copy: the copy stopped at 19% (Windows error 29)", copying},
       {"the drive vanishes halfway", "update",
        [](DriveBoard& b) {
          b.world.boardDrive()->faults.inject("drive-write", sim::FaultKind::Stall, 6);
        },
-       "failed", "; drive copy: the copy stopped at 50% (Windows error 21)", copying},
+       "failed", "; drive copy: the copy stopped at 49% (Windows error 21)", copying},
       {"the drive vanishes with the last chunk", "update",
        [](DriveBoard& b) {
-         b.world.boardDrive()->faults.inject("drive-write", sim::FaultKind::Stall, 10);
+         // The boot sector's blanking block goes first: eleven chunks.
+         b.world.boardDrive()->faults.inject("drive-write", sim::FaultKind::Stall, 11);
        },
        "ok", "", "Turn your controller on and the Bridge will pick it up."},
       {"the drive never goes away", "update",
@@ -87,9 +89,10 @@ TEST(InstallDriveCopy, TheDriveTakesOverWhenTheDirectWriteCannot) {
     EXPECT_EQ(job.detail, c.detail);
     if (job.result == "ok") {
       EXPECT_EQ(job.installed, "0.9.4");
-      // All of it, or all but the last chunk when the board went with it.
+      // All of it with the blanking block, or all but that last 512-byte chunk when the board
+      // went with it.
       const std::uint64_t written = b.world.board().counters().driveBytesWritten;
-      EXPECT_TRUE(written == b.uf2.size() || written == b.uf2.size() - 32768) << written;
+      EXPECT_TRUE(written == b.uf2.size() + 512 || written == b.uf2.size()) << written;
     } else {
       EXPECT_EQ(job.error,
                 "The dongle didn't take the firmware, and copying it onto its RP2350 drive didn't "
@@ -97,6 +100,10 @@ TEST(InstallDriveCopy, TheDriveTakesOverWhenTheDirectWriteCannot) {
       EXPECT_EQ(job.tech.rfind(kOpenFailed, 0), 0u) << job.tech;
       const std::string end = c.techEnd;
       EXPECT_EQ(job.tech.substr(job.tech.size() - std::min(job.tech.size(), end.size())), end);
+      // A copy that broke off leaves a board that starts nothing, never half of each image.
+      if (job.tech.find("the copy stopped at") != std::string::npos) {
+        EXPECT_TRUE(sim::inspectFlash(b.world.flash()).bootSectorErased);
+      }
     }
   }
 }
