@@ -21,25 +21,11 @@
 #include <thread>
 #include <vector>
 
-#include "built_in_firmware.h"
-#include "dongle/dongle_link.h"
 #include "flash/firmware_document.h"
 #include "flash/firmware_subsystem.h"
+#include "host_app/linux_program.h"
 #include "panel/firmware_api.h"
 #include "panel/http_server.h"
-#include "panel_page_asset.h"
-#include "firmware/update_host.h"
-#include "platform/host/embedded_resources.h"
-#include "platform/host/openssl_signature.h"
-#include "platform/host/posix_sockets.h"
-#include "platform/host/queue_message_loop.h"
-#include "platform/host/steady_clock.h"
-#include "platform/host/system_random.h"
-#include "sim/sim_desktop_shell.h"
-#include "sim/sim_file_system.h"
-#include "sim/update_host_sim.h"
-#include "sim/world.h"
-#include "trusted_release_key.h"
 
 // Every heap allocation of the process, so that a piece of code can be shown to make none. The
 // replacements pair malloc with free, which the compiler cannot see through once they are inlined.
@@ -86,11 +72,11 @@ double threadCpuSeconds() {
 
 // The firmware side with its image verified and, for a busy document, a board and a job.
 struct Firmware {
-  explicit Firmware(bool busy) : world(clock), files(clock), loop(clock) {
-    resources.add(tw::kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
+  explicit Firmware(bool busy, tw::HttpServerSettings panel = {})
+      : program(options(console, panel)) {
     tw::FirmwareState& state = firmware.state();
     std::lock_guard<std::mutex> lock(state.lock);
-    tw::loadBuiltInImage(resources, state.builtIn);
+    tw::loadBuiltInImage(program.resources(), state.builtIn);
     if (!busy) return;
     state.board.present = state.board.usb = true;
     state.board.read = tw::BOARD_READ;
@@ -104,19 +90,21 @@ struct Firmware {
     state.job.msg = "Writing the firmware\xE2\x80\xA6 12 of 40 sectors";
     state.job.detail = "Keep the dongle plugged in until this is done.";
   }
-  tw::SteadyClock clock;
-  tw::sim::World world;
-  tw::DongleLink dongle{world.hid()};
-  tw::sim::SimFileSystem files;
-  tw::sim::SimDesktopShell desktop;
-  tw::QueueMessageLoop loop;
-  tw::EmbeddedResources resources;
-  tw::sim::SimUpdateHost updateHost{tw::UpdateHost};
-  tw::OpenSslSignatureVerifier signatures;
-  tw::FirmwareSubsystem firmware{
-      tw::FirmwarePorts{resources, loop, clock, world.usb(), dongle, files, desktop, updateHost, signatures,
-                        tw::build::kTrustedReleaseKey},
-      tw::FirmwareOptions{"1.2.0", nullptr}};
+  // The program on its own clock, its tray never run; nothing is published and nothing printed.
+  static tw::host::LinuxProgramOptions options(std::ostream& out, tw::HttpServerSettings panel) {
+    tw::host::LinuxProgramOptions options;
+    options.out = &out;
+    options.version = "1.2.0";
+    options.keyboard = false;
+    options.published.clear();
+    options.panelSettings = panel;
+    return options;
+  }
+  std::ostream console{nullptr};
+  tw::host::LinuxProgram program;
+  tw::Clock& clock = program.clock();
+  tw::sim::World& world = program.world();
+  tw::FirmwareSubsystem& firmware = program.firmware();
 };
 
 void BM_BuildStateDocument(benchmark::State& state) {
@@ -220,15 +208,11 @@ bool awaitEvent(int fd, std::string& pending) {
 // A change of the firmware state (a dismiss counts as one) at a random moment, until its event
 // arrives over loopback.
 void BM_ChangeToEventLatency(benchmark::State& state) {
-  Firmware f(false);
-  tw::DongleLink dongle(f.world.hid());
-  tw::PosixSockets sockets;
-  tw::SystemRandom random;
   tw::HttpServerSettings settings;
   settings.firstPort = 47100;
   settings.lastPort = 47199;
-  tw::PanelHttpServer server(tw::HttpServerPorts{sockets, random, f.clock}, dongle, f.firmware,
-                             tw::assets::panelPageAsset(), settings);
+  Firmware f(false, settings);
+  tw::PanelHttpServer& server = f.program.panelServer();
   if (!server.startServer()) {
     state.SkipWithError("no server");
     return;

@@ -73,7 +73,7 @@ struct LinuxProgram::Parts {
                  FirmwareOptions{options.version, options.jobBody}, console),
         firmwareCommands(firmware, [this](const std::string& line) { say(line); }),
         httpServer(HttpServerPorts{sockets, random, clock}, dongleLink, firmware,
-                   assets::panelPageAsset()),
+                   assets::panelPageAsset(), options.panelSettings),
         server(httpServer, console),
         launcher(PanelLauncherPorts{shell, registry, files, desktop}, server,
                  PanelLauncherConfig{UpdateHost}),
@@ -174,6 +174,9 @@ PanelHttpServer& LinuxProgram::panelServer() {
 }
 sim::SimFileSystem& LinuxProgram::files() {
   return parts_->files;
+}
+EmbeddedResources& LinuxProgram::resources() {
+  return parts_->resources;
 }
 sim::SimRegistry& LinuxProgram::registry() {
   return parts_->registry;

@@ -19,6 +19,7 @@
 #include "panel/http_server.h"
 #include "panel/panel_service.h"
 #include "platform/clock.h"
+#include "platform/host/embedded_resources.h"
 #include "platform/host/queue_message_loop.h"
 #include "sim/recording_tray.h"
 #include "sim/sim_desktop.h"
@@ -44,6 +45,7 @@ struct LinuxProgramOptions {
   std::function<void(sim::World&)> prepareWorld;  // runs once on the new world before anything else
   FirmwareJobBody* jobBody = nullptr;             // tests may replace what a job does
   std::vector<std::string> published{"0.9.3"};    // versions the update host publishes at start
+  HttpServerSettings panelSettings;               // the panel server's ports and waits
   bool steppedLoop = false;  // true: the caller dispatches the loop itself (virtual time)
   // The tray's services a test stands in for itself; null: the program's own.
   PanelServer* server = nullptr;
@@ -69,6 +71,7 @@ class LinuxProgram {
   void duringRun(std::function<void()> body);
   PanelHttpServer& panelServer();
   sim::SimFileSystem& files();
+  EmbeddedResources& resources();  // with the built-in firmware image
   sim::SimRegistry& registry();
   sim::SimReleases& releases();
   sim::SimUpdateHost& updateHost();

@@ -4,17 +4,11 @@
 // and a refused update shows the firmware side's own sentence.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/tray_ids.h"
-#include "built_in_firmware.h"
-#include "firmware/update_host.h"
-#include "flash/firmware_subsystem.h"
-#include "platform/host/embedded_resources.h"
-#include "platform/host/openssl_signature.h"
-#include "sim/sim_desktop_shell.h"
-#include "sim/sim_file_system.h"
-#include "sim/sim_releases.h"
+#include "program_fixture.h"
 #include "tray_fixture.h"
-#include "trusted_release_key.h"
 
 namespace tw {
 namespace {
@@ -42,27 +36,26 @@ const MenuItem* findItem(const std::vector<MenuItem>& menu, std::uint32_t id) {
 
 TEST(FirmwareJobTrayThreaded, AnUpdateFromTheMenuShowsItsWayThroughTheTray) {
   sim::VirtualClock clock;
-  sim::World world(clock);
-  world.dongle().setFirmwareVersion("0.9.1");
-  testing::ScriptedLoop loop(clock);
-  sim::RecordingTray tray;
-  sim::SimDesktop desktop(clock);
-  DongleLink link(world.hid());
-  sim::SimFileSystem files(clock);
-  sim::SimDesktopShell shell;
-  EmbeddedResources resources;
-  resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
-  sim::SimUpdateHost host(UpdateHost);  // publishes nothing: the built-in image is the offer
-  OpenSslSignatureVerifier signatures;
+  std::ostringstream console;
   TwoStepJob body;
-  FirmwareSubsystem firmware(FirmwarePorts{resources, loop, clock, world.usb(), link, files, shell, host,
-                                           signatures, build::kTrustedReleaseKey},
-                             FirmwareOptions{"1.2.0", &body});
   testing::CountingLauncher launcher;
   testing::FixedPortServer server;
   testing::FakeStartWithWindows startWithWindows;
-  TrayApp app(TrayAppConfig{"1.2.0", "Tarnwick.exe --startup"}, TrayAppPorts{loop, tray, desktop},
-              link, TrayAppServices{server, launcher, firmware, startWithWindows});
+  host::LinuxProgramOptions options = testing::steppedProgram(clock, console);
+  options.commandLine = "Tarnwick.exe --startup";
+  // The update host publishes nothing: the built-in image is the offer.
+  options.prepareWorld = [](sim::World& world) { world.dongle().setFirmwareVersion("0.9.1"); };
+  options.jobBody = &body;
+  options.server = &server;
+  options.launcher = &launcher;
+  options.startWithWindows = &startWithWindows;
+  host::LinuxProgram program(options);
+  sim::World& world = program.world();
+  QueueMessageLoop& loop = program.loop();
+  sim::RecordingTray& tray = program.tray();
+  sim::SimDesktop& desktop = program.desktop();
+  FirmwareSubsystem& firmware = program.firmware();
+  TrayApp& app = program.app();
 
   auto settle = [&](std::uint32_t ms) {
     clock.sleepMs(ms);
@@ -79,7 +72,7 @@ TEST(FirmwareJobTrayThreaded, AnUpdateFromTheMenuShowsItsWayThroughTheTray) {
     }
     return shown;
   };
-  loop.duringRun = [&] {
+  program.duringRun([&] {
     settle(1000);
     std::vector<MenuItem> items = menu();
     const MenuItem* update = findItem(items, ID_UPDATE_FIRMWARE);
@@ -128,8 +121,8 @@ TEST(FirmwareJobTrayThreaded, AnUpdateFromTheMenuShowsItsWayThroughTheTray) {
     ASSERT_EQ(desktop.messageBoxes().size(), 2u);
     EXPECT_EQ(desktop.messageBoxes()[1].text, "You already have the newest firmware (0.9.3).");
     EXPECT_EQ(desktop.messageBoxes()[1].caption, "Tarnwick Bridge");
-  };
-  app.run();
+  });
+  program.run();
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/tray_app_impl.h"
-#include "platform/host/queue_message_loop.h"
+#include "host_app/stepped_loop.h"
 #include "sim/recording_tray.h"
 #include "sim/sim_desktop.h"
 #include "sim/virtual_clock.h"
@@ -19,17 +19,7 @@
 namespace tw::testing {
 
 // A loop whose run() hands control to the test instead of waiting for messages.
-class ScriptedLoop : public QueueMessageLoop {
- public:
-  using QueueMessageLoop::QueueMessageLoop;
-  std::function<void()> duringRun;
-  bool ran = false;
-  void run() override {
-    ran = true;
-    dispatchPending();
-    if (duringRun) duringRun();
-  }
-};
+using ScriptedLoop = host::SteppedLoop;
 
 class FakeFirmware : public FirmwareService {
  public:

@@ -3,43 +3,32 @@
 // balloon, and a click on "Firmware update ready" opens the panel.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/tray_ids.h"
-#include "built_in_firmware.h"
-#include "firmware/update_host.h"
-#include "flash/firmware_subsystem.h"
-#include "platform/host/embedded_resources.h"
-#include "platform/host/openssl_signature.h"
-#include "sim/sim_desktop_shell.h"
-#include "sim/sim_file_system.h"
-#include "sim/sim_releases.h"
+#include "program_fixture.h"
 #include "tray_fixture.h"
-#include "trusted_release_key.h"
 
 namespace tw {
 namespace {
 
 TEST(UpdateCheckTrayThreaded, ACheckFromTheMenuEndsAsABalloonThatOpensThePanel) {
   sim::VirtualClock clock;
-  sim::World world(clock);
-  testing::ScriptedLoop loop(clock);
-  sim::RecordingTray tray;
-  sim::SimDesktop desktop(clock);
-  DongleLink link(world.hid());
-  sim::SimFileSystem files(clock);
-  sim::SimDesktopShell shell;
-  EmbeddedResources resources;
-  resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
-  sim::SimUpdateHost host(UpdateHost);
-  sim::SimReleases releases(host, clock, UpdateHost);
-  releases.publish("0.9.3", std::vector<std::uint8_t>(2048, 1));
-  OpenSslSignatureVerifier signatures;
-  FirmwareSubsystem firmware(FirmwarePorts{resources, loop, clock, world.usb(), link, files, shell, host,
-                                           signatures, build::kTrustedReleaseKey});
+  std::ostringstream console;
   testing::CountingLauncher launcher;
   testing::FixedPortServer server;
   testing::FakeStartWithWindows startWithWindows;
-  TrayApp app(TrayAppConfig{"1.2.0", "Tarnwick.exe"}, TrayAppPorts{loop, tray, desktop}, link,
-              TrayAppServices{server, launcher, firmware, startWithWindows});
+  host::LinuxProgramOptions options = testing::steppedProgram(clock, console);
+  options.server = &server;
+  options.launcher = &launcher;
+  options.startWithWindows = &startWithWindows;
+  host::LinuxProgram program(options);
+  sim::World& world = program.world();
+  QueueMessageLoop& loop = program.loop();
+  sim::RecordingTray& tray = program.tray();
+  sim::SimReleases& releases = program.releases();
+  TrayApp& app = program.app();
+  releases.publish("0.9.3", std::vector<std::uint8_t>(2048, 1));
 
   auto settle = [&](std::uint32_t ms) {
     clock.sleepMs(ms);
@@ -53,7 +42,7 @@ TEST(UpdateCheckTrayThreaded, ACheckFromTheMenuEndsAsABalloonThatOpensThePanel) 
     send(msg::TIMER, POLL_TIMER);
     settle(10);
   };
-  loop.duringRun = [&] {
+  program.duringRun([&] {
     settle(1000);  // the first scheduled check finds nothing newer and says nothing
     const std::size_t quiet = tray.balloons().size();
     releases.publish("0.9.4", std::vector<std::uint8_t>(4096, 2));
@@ -75,8 +64,8 @@ TEST(UpdateCheckTrayThreaded, ACheckFromTheMenuEndsAsABalloonThatOpensThePanel) 
     ASSERT_EQ(tray.balloons().size(), quiet + 2);
     EXPECT_EQ(tray.balloons().back().title, "You're up to date");
     EXPECT_EQ(tray.balloons().back().text, "Your Tarnwick Bridge has 0.9.4, the newest release.");
-  };
-  app.run();
+  });
+  program.run();
 }
 
 }  // namespace
