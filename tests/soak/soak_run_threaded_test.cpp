@@ -9,7 +9,7 @@ namespace {
 
 TEST(SoakRunThreaded, ShortHistoriesKeepEveryInvariant) {
   for (std::uint64_t seed : {3u, 17u}) {
-    const History history = makeHistory(seed, 24);
+    const History history = makeHistory(seed, 12);
     const RunOutcome outcome = runHistory(history);
     EXPECT_TRUE(outcome.failures.empty()) << describeFailure(history, outcome);
     EXPECT_GT(outcome.stepsRun, 0u);
