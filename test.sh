@@ -52,15 +52,37 @@ else
   record 0 1 "linux-debug build"
 fi
 
+stage "Soak: seeded histories of the whole program (AddressSanitizer, UndefinedBehaviorSanitizer)"
+# Every kept regression seed, then new seeds until about a minute has passed (tools/soak.sh runs
+# longer and keeps what fails). A failure prints its seed, step and history.
+SOAK_SECONDS=${TW_SOAK_SECONDS:-50}
+if [[ -x build/linux-debug/tw_soak ]]; then
+  timeout 600 ./build/linux-debug/tw_soak --seeds tests/soak/regression_seeds.txt \
+    --first-seed "$(date +%s)" --seconds "$SOAK_SECONDS" >build/linux-debug/soak.log 2>&1
+  soak_status=$?
+  grep -E '^(SOAK FAILURE|  - |replay:|soak:)|Sanitizer|runtime error' build/linux-debug/soak.log
+  if ((soak_status == 0)); then record 1 0 soak; else record 0 1 "soak (build/linux-debug/soak.log)"; fi
+else
+  record 0 1 "soak build"
+fi
+
 stage "Threaded tests (ThreadSanitizer)"
 # The ThreadSanitizer build's tw_tests holds the threaded tests (every *_threaded_test.cpp), all run.
-if build linux-tsan tw_tests; then
+if build linux-tsan tw_tests tw_soak; then
   rm -f build/linux-tsan/report.json
   # TSan cannot map memory with high-entropy ASLR on newer kernels.
   timeout 1200 setarch "$(uname -m)" -R ./build/linux-tsan/tw_tests --gtest_brief=1 \
     --gtest_output=json:build/linux-tsan/report.json
   read -r ok bad < <(gtest_counts build/linux-tsan/report.json)
   record "$ok" "$bad" "threaded tests"
+  # A short soak of new seeds: the whole program's threads together.
+  if timeout 300 setarch "$(uname -m)" -R ./build/linux-tsan/tw_soak --first-seed "$(date +%s)" \
+       --seconds "${TW_SOAK_TSAN_SECONDS:-20}" --steps 60 >build/linux-tsan/soak.log 2>&1; then
+    record 1 0 "soak under ThreadSanitizer"
+  else
+    grep -E '^(SOAK FAILURE|  - |replay:|soak:)|WARNING: ThreadSanitizer' build/linux-tsan/soak.log
+    record 0 1 "soak under ThreadSanitizer (build/linux-tsan/soak.log)"
+  fi
 else
   record 0 1 "linux-tsan build"
 fi

@@ -11,16 +11,19 @@ NorFlash::NorFlash(std::uint32_t size)
 
 void NorFlash::eraseSector(std::uint32_t offset) {
   std::lock_guard<std::mutex> lock(mutex_);
+  ++changes_;
   sectors_[wrap(offset) / kFlashSectorSize].reset();
 }
 
 void NorFlash::eraseAll() {
   std::lock_guard<std::mutex> lock(mutex_);
+  ++changes_;
   for (auto& sector : sectors_) sector.reset();
 }
 
 void NorFlash::programPage(std::uint32_t offset, const std::uint8_t* data, std::size_t length) {
   std::lock_guard<std::mutex> lock(mutex_);
+  ++changes_;
   std::uint32_t at = wrap(offset);
   std::uint32_t pageStart = at - at % kFlashPageSize;
   std::uint32_t inPage = at - pageStart;
@@ -64,6 +67,11 @@ bool NorFlash::sectorErased(std::uint32_t offset) const {
   const auto& sector = sectors_[wrap(offset) / kFlashSectorSize];
   return !sector ||
          std::all_of(sector->begin(), sector->end(), [](std::uint8_t b) { return b == 0xFF; });
+}
+
+std::uint64_t NorFlash::changes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return changes_;
 }
 
 }  // namespace tw::sim

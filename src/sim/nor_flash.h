@@ -36,6 +36,8 @@ class NorFlash {
   void read(std::uint32_t offset, std::uint8_t* out, std::size_t length) const;
   std::vector<std::uint8_t> read(std::uint32_t offset, std::size_t length) const;
   bool sectorErased(std::uint32_t offset) const;
+  // Counts every erase and program, so a watcher can tell cheaply whether anything changed.
+  std::uint64_t changes() const;
 
  private:
   using Sector = std::array<std::uint8_t, kFlashSectorSize>;
@@ -44,6 +46,7 @@ class NorFlash {
   std::uint32_t size_;
   mutable std::mutex mutex_;
   std::vector<std::unique_ptr<Sector>> sectors_;  // null: erased
+  std::uint64_t changes_ = 0;
 };
 
 }  // namespace tw::sim

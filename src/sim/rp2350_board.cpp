@@ -317,6 +317,11 @@ bool Rp2350Board::driveAttached() {
   return visible(now) && driveEnabled_;
 }
 
+std::uint64_t Rp2350Board::driveArrival() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return generation_;
+}
+
 bool Rp2350Board::driveMediaPresent() {
   std::lock_guard<std::mutex> lock(mutex_);
   return rom_.exclusive() != kExclusiveAndEject;

@@ -99,6 +99,7 @@ class Rp2350Board : public UsbFunctionModel,
   bool finishDriveWrites(std::uint32_t& error) override;
   std::uint64_t driveWorkInFlightUs() override;
   void dropOffBus() override;
+  std::uint64_t driveArrival() override;
 
   // Besides the USB operations (see UsbFunctionModel), the world asks "boot" when the chip
   // restarts: Fail brings it back in update mode instead of running its flash; Stall leaves it

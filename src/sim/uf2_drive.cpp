@@ -41,6 +41,18 @@ bool Uf2Drive::mediaPresent() {
   return chip && chip->driveAttached() && chip->driveMediaPresent();
 }
 
+std::uint64_t Uf2Drive::arrival() {
+  auto chip = chip_.lock();
+  return chip ? chip->driveArrival() : 0;
+}
+
+bool Uf2Drive::Writer::usable(std::uint32_t& error) {
+  if (!drive_->usable(error)) return false;
+  if (drive_->arrival() == arrival_) return true;
+  error = kDriveErrorNotReady;
+  return false;
+}
+
 bool Uf2Drive::usable(std::uint32_t& error) {
   if (mediaPresent()) return true;
   error = kDriveErrorNotReady;
@@ -74,7 +86,7 @@ std::unique_ptr<Uf2Drive::Writer> Uf2Drive::create(const std::string&, std::uint
 bool Uf2Drive::Writer::write(const std::uint8_t* data, std::size_t size, std::size_t& written,
                              std::uint32_t& error) {
   written = 0;
-  if (!drive_->usable(error)) return false;
+  if (!usable(error)) return false;
   auto chip = drive_->chip_.lock();
   switch (drive_->faults.next("drive-write")) {
     case FaultKind::Fail:
@@ -117,7 +129,7 @@ bool Uf2Drive::Writer::write(const std::uint8_t* data, std::size_t size, std::si
 
 bool Uf2Drive::Writer::close(std::uint32_t& error) {
   partial_.clear();
-  if (!drive_->usable(error)) return false;
+  if (!usable(error)) return false;
   auto chip = drive_->chip_.lock();
   if (!chip) return true;
   chip->meter().charge(owedUs_);

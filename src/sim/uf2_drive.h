@@ -50,6 +50,9 @@ class Uf2DriveChip {
   virtual std::uint64_t driveWorkInFlightUs() { return 0; }
   // The board leaves the bus (a fault on demand: the drive vanishes in the middle of a copy).
   virtual void dropOffBus() = 0;
+  // Counts the drive's arrivals: a volume that went and came back is another volume, and a file
+  // opened on the one before is no longer writable.
+  virtual std::uint64_t driveArrival() { return 0; }
   virtual CostMeter& meter() = 0;
 };
 
@@ -71,7 +74,8 @@ class Uf2Drive : public std::enable_shared_from_this<Uf2Drive> {
   // A file being written, from CreateFileW to CloseHandle.
   class Writer {
    public:
-    explicit Writer(std::shared_ptr<Uf2Drive> drive) : drive_(std::move(drive)) {}
+    explicit Writer(std::shared_ptr<Uf2Drive> drive)
+        : drive_(std::move(drive)), arrival_(drive_->arrival()) {}
     // WriteFile: the bytes follow the ones written before.
     bool write(const std::uint8_t* data, std::size_t size, std::size_t& written,
                std::uint32_t& error);
@@ -79,7 +83,9 @@ class Uf2Drive : public std::enable_shared_from_this<Uf2Drive> {
     bool close(std::uint32_t& error);
 
    private:
+    bool usable(std::uint32_t& error);
     std::shared_ptr<Uf2Drive> drive_;
+    const std::uint64_t arrival_;  // of the volume the file was opened on
     std::vector<std::uint8_t> partial_;
     std::uint64_t owedUs_ = 0;  // chip time of the last block handed over, not yet waited for
   };
@@ -91,6 +97,7 @@ class Uf2Drive : public std::enable_shared_from_this<Uf2Drive> {
   bool removable() const { return true; }
   bool attached();
   bool mediaPresent();
+  std::uint64_t arrival();
   // The files in the root, as a directory listing shows them; none without a medium.
   std::vector<File> files();
   bool readFile(const std::string& name, std::vector<std::uint8_t>& bytes, std::uint32_t& error);

@@ -165,7 +165,21 @@ void VirtualClock::leave() {
   if (!participating.remove(this)) return;
   std::lock_guard<std::mutex> lock(mutex_);
   --running_;
+  if (settling_ > 0) changed_.notify_all();
   moveTimeIfAllWait();
+}
+
+int VirtualClock::liveThreads() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return liveThreads_;
+}
+
+void VirtualClock::settle() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const int self = takesPart() ? 1 : 0;
+  ++settling_;
+  changed_.wait(lock, [&] { return running_ <= self; });
+  --settling_;
 }
 
 bool VirtualClock::waitOn(EventState* event, std::uint32_t timeoutMs) {
@@ -178,6 +192,7 @@ bool VirtualClock::waitOn(EventState* event, std::uint32_t timeoutMs) {
   Waiter waiter{event, timeoutMs == kWaitForever ? kNoDeadline : nowMs_ + timeoutMs, takesPart()};
   waiters_.push_back(&waiter);
   if (waiter.participant) --running_;
+  if (settling_ > 0) changed_.notify_all();
   moveTimeIfAllWait();
   changed_.wait(lock, [&] { return waiter.woken; });
   waiters_.remove(&waiter);

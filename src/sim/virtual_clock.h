@@ -37,6 +37,14 @@ class VirtualClock : public Clock {
   // passing of time themselves.
   void advance(std::uint64_t ms);
 
+  // Waits until every other thread taking part waits on this clock (or has ended), without
+  // moving time: what was due by now has been done. A driver that acts between the system's
+  // steps calls it before it looks, so that it never sees a thread half-way through a step.
+  void settle();
+
+  // Threads started here that have not ended yet.
+  int liveThreads();
+
   // Makes the current thread take part while it exists.
   class Participant {
    public:
@@ -80,6 +88,7 @@ class VirtualClock : public Clock {
   std::uint64_t nowMs_;
   int running_ = 0;      // participants not waiting on the clock
   int liveThreads_ = 0;  // threads started here that have not ended; the clock outlives them
+  int settling_ = 0;     // callers of settle() waiting
   std::list<Waiter*> waiters_;
 };
 
