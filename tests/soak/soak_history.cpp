@@ -71,7 +71,10 @@ std::string outputReport(SoakRandom& random) {
 
 std::string pad(SoakRandom& random) {
   std::string line = "pad";
-  for (int i = 0; i < 9; ++i) line += " " + std::to_string(random.below(256));
+  for (int i = 0; i < 9; ++i) {
+    line += ' ';
+    line += std::to_string(random.below(256));
+  }
   return line;
 }
 
