@@ -1,9 +1,12 @@
 // The firmware state document over arbitrary texts in every field that comes from outside or from
 // the job (the board's declared program and version, its failure line, the job's sentences and
 // technical lines, the running dongle's version, the check's message, the listed build's version
-// and notes), arbitrary numbers and flags, and any capacity. Whatever the bytes, a document
-// reported complete is one valid JSON object holding no line feed and no markup, and one reported
-// incomplete is a terminated prefix of the whole document within its capacity.
+// and notes), arbitrary numbers and flags, and any capacity. The state is built through the
+// operations that change the live one, so the board's texts pass the probe's cuts and a job's
+// outcome texts are those its ending writes; the failure line and the outcome are also set as
+// given, bytes and all. Whatever the bytes, a document reported complete is one valid JSON object
+// holding no line feed and no markup, and one reported incomplete is a terminated prefix of the
+// whole document within its capacity.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +19,7 @@
 
 #include "common/strict_json.h"
 #include "flash/firmware_document.h"
+#include "flash/firmware_state_builder.h"
 
 namespace {
 
@@ -55,55 +59,90 @@ bool wellFormed(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input in(data, size);
-  tw::FirmwareState state;
   const std::uint8_t flags = in.byte();
   const std::uint8_t more = in.byte();
-  state.firmwareSeq = in.byte() * 16777259u;
-  state.station = flags & 1;
-  state.builtIn.builtInState = static_cast<tw::BuiltInState>(static_cast<int>(more % 3) - 1);
-  tw::BootBoard& board = state.board;
-  board.present = flags & 2;
-  board.usb = flags & 4;
-  board.blank = flags & 8;
-  board.ours = flags & 16;
-  board.read = static_cast<tw::BoardRead>(static_cast<int>(in.byte() % 5) - 2);
-  tw::FirmwareJob& job = state.job;
-  job.active = flags & 32;
-  job.cancellable = flags & 64;
-  job.needsUser = flags & 128;
-  state.request.queued = more & 4;
-  job.refused = more & 8;
-  job.pct = static_cast<std::int8_t>(in.byte());
-  job.finishedAt = static_cast<std::uint64_t>(in.byte()) << 24;
+  const std::uint32_t seq = in.byte() * 16777259u;
+  const auto read = static_cast<tw::BoardRead>(static_cast<int>(in.byte() % 5) - 2);
+  const int pct = static_cast<std::int8_t>(in.byte());
+  const std::uint64_t finishedAt = static_cast<std::uint64_t>(in.byte()) << 24;
   const std::size_t capacity = (static_cast<std::size_t>(in.byte()) << 8) | in.byte();
 
-  board.program = in.text();
-  board.version = in.text();
-  board.why = in.text();
-  board.serial = in.text();
-  board.drive = in.text();
-  job.action = static_cast<tw::FirmwareAction>(in.byte() % 6);
-  job.phase = static_cast<tw::JobPhase>(in.byte() % 12);
-  job.msg = in.text();
-  job.detail = in.text();
-  job.result = static_cast<tw::JobResult>(in.byte() % 4);
-  job.error = in.text();
-  job.tech = in.text();
-  job.from = in.text();
-  job.target = in.text();
-  job.installed = in.text();
+  const std::string program = in.text();
+  const std::string boardVersion = in.text();
+  const std::string why = in.text();
+  const std::string serial = in.text();
+  const std::string drive = in.text();
+  const auto action = static_cast<tw::FirmwareAction>(in.byte() % 6);
+  const auto phase = static_cast<tw::JobPhase>(in.byte() % 12);
+  const std::string msg = in.text();
+  const std::string detail = in.text();
+  const auto result = static_cast<tw::JobResult>(in.byte() % 4);
+  const std::string error = in.text();
+  const std::string tech = in.text();
+  const std::string from = in.text();
+  const std::string target = in.text();
+  const std::string installed = in.text();
   const std::string app = in.text();
-  state.dongle.present = more & 16;
-  state.dongle.version = in.text();
-  state.online.state = static_cast<tw::OnlineState>((more >> 5) & 3);
-  state.online.error = in.text();
-  state.online.checkedAt = static_cast<std::uint64_t>(more) << 20;
-  tw::ReleaseList& list = state.online.list;
+  const std::string dongleVersion = in.text();
+  const std::string checkError = in.text();
+  tw::ReleaseList list{};
   list.count = (more & 128) ? 1 : 0;
   const std::string listed = in.text();
   const std::string notes = in.text();
   std::snprintf(list.builds[0].version, sizeof list.builds[0].version, "%s", listed.c_str());
   std::snprintf(list.builds[0].notes, sizeof list.builds[0].notes, "%s", notes.c_str());
+
+  tw::test::FirmwareStateBuilder built;
+  built.builtInState(static_cast<tw::BuiltInState>(static_cast<int>(more % 3) - 1));
+  if (more & 16) built.runningDongle(dongleVersion);
+  const std::uint64_t checkedAt = static_cast<std::uint64_t>(more) << 20;
+  switch (static_cast<tw::OnlineState>((more >> 5) & 3)) {
+    case tw::OnlineState::Never:
+      break;
+    case tw::OnlineState::Checking:
+      built.onlineChecking();
+      break;
+    case tw::OnlineState::Ok:
+      built.onlineOk(list, checkedAt);
+      break;
+    case tw::OnlineState::Failed:
+      built.onlineFailed(checkError, checkedAt);
+      break;
+  }
+  if (flags & 2 && flags & 4) {
+    built.boardSeen(serial, drive);
+    if (read != tw::BoardRead::NotRead) {
+      built.boardRead(read, program, boardVersion, flags & 8, why);
+    }
+  } else if (flags & 2) {
+    built.boardOnDrive(drive);
+  }
+  if (more & 4) built.jobQueued(action);
+  if (flags & 32) built.jobRunning(action);
+  if (result != tw::JobResult::None) {
+    if (!(flags & 32)) built.jobRunning(action);
+    switch (result) {
+      case tw::JobResult::Ok:
+        built.jobEnded(tw::FirmwareJobEnding::ok(installed, msg, false), finishedAt);
+        break;
+      case tw::JobResult::Cancelled:
+        built.jobEnded(tw::FirmwareJobEnding::cancelled(), finishedAt);
+        break;
+      default:
+        built.jobEnded(tw::FirmwareJobEnding::failed(error, tech, more & 8), finishedAt);
+        break;
+    }
+  }
+  built.jobStep(phase, pct, msg)
+      .jobDetail(detail)
+      .jobCancellable(flags & 64)
+      .jobNeedsUser(flags & 128)
+      .jobFrom(from)
+      .jobTarget(target);
+  // Every outcome text as given, whatever the ending would have written.
+  if (flags & 16) built.jobOutcome(result, error, tech, installed).boardWhy(why);
+  if (flags & 1) built.station();
+  const tw::FirmwareState state = built.firmwareSeq(seq).build();
   const tw::FirmwareDocumentFacts facts{app};
 
   // The whole document in a buffer that surely holds it.
@@ -116,8 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(json.parse(document));
   // Well-formed texts come back as they went in.
   for (const auto& [key, text] :
-       {std::pair<const char*, const std::string*>{"boot.program", &board.program},
-        {"job.tech", &job.tech},
+       {std::pair<const char*, const std::string*>{"boot.program", &state.board.program},
+        {"job.tech", &state.job.tech},
         {"app", &app}}) {
     if (wellFormed(*text)) check(json.values().at(key) == *text);
   }

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "flash/board_advice.h"
+#include "flash/firmware_state_builder.h"
 
 namespace tw {
 namespace {
+
+using test::FirmwareStateBuilder;
 
 BoardSighting usbAt(const std::string& path, const std::string& drive = "") {
   BoardSighting seen;
@@ -106,9 +109,8 @@ TEST(BoardRecord, ADriveOnlyBoardIsGivenUpOnAfterSixSeconds) {
 
 TEST(BoardRecord, TheStationAndAnEmptyPassForgetTheBoardAndTheQuietFlag) {
   for (bool station : {true, false}) {
-    FirmwareState state;
+    FirmwareState state = FirmwareStateBuilder().quietNextBoard().build();
     std::string path;
-    state.quietNextBoard = true;
     recordSighting(state, usbAt("p1"), 1000, path);
     EXPECT_TRUE(state.board.advised);  // first seen while quiet
     BoardSighting seen = station ? usbAt("p1") : BoardSighting{};
@@ -158,8 +160,7 @@ TEST(BoardAdvice, EachKindOfBoardGetsItsNotice) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    FirmwareState state;
-    state.builtIn.builtInState = c.builtInState;
+    FirmwareState state = FirmwareStateBuilder().builtInState(c.builtInState).build();
     std::string path;
     recordSighting(state, usbAt("p1"), 1000, path);
     BoardProbe probe;
@@ -186,9 +187,14 @@ TEST(BoardAdvice, WaitsForTheReadAndStandsBackForJobsAndTheStation) {
   EXPECT_FALSE(isBoardAdviceDue(state));  // not read yet
   recordProbe(state, "p1", BoardProbe{}, 2000);
   for (int blocker = 0; blocker < 3; ++blocker) {
-    state.job.active = blocker == 0;
-    state.request.queued = blocker == 1;
-    state.station = blocker == 2;
+    // The same failed read, first seen while a job runs (once a pass saw no board), while a
+    // request waits, or while another flashing tool is at work.
+    FirmwareStateBuilder blocked;
+    if (blocker == 0) blocked.jobRunning(FirmwareAction::Install).nothingSeen();
+    if (blocker == 1) blocked.jobQueued(FirmwareAction::Install);
+    blocked.boardRead(BoardRead::Failed);
+    if (blocker == 2) blocked.station();
+    state = blocked.build();
     EXPECT_FALSE(isBoardAdviceDue(state)) << blocker;
   }
 }

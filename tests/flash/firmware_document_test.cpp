@@ -11,10 +11,13 @@
 #include "built_in_firmware.h"
 #include "common/strict_json.h"
 #include "firmware/update_host.h"
+#include "flash/firmware_state_builder.h"
 #include "platform/host/embedded_resources.h"
 
 namespace tw {
 namespace {
+
+using test::FirmwareStateBuilder;
 
 constexpr std::uint64_t kNow = 5'000'000;
 constexpr char kBuiltInNotes[] =
@@ -39,26 +42,36 @@ const char kIdleDocument[] =
     "\"result\":\"\",\"error\":\"\",\"tech\":\"\",\"refused\":false,\"from\":\"\",\"target\":\"\","
     "\"installed\":\"\",\"ago\":0}}";
 
-void verifyBuiltIn(FirmwareState& state) {
+// The built-in image, checked as the firmware thread checks it.
+void checkBuiltIn(BuiltInImage& image) {
   EmbeddedResources resources;
   resources.add(kResourceBuiltInFirmware, builtInFirmwareImage, builtInFirmwareImageSize);
-  loadBuiltInImage(resources, state.builtIn);
-  ASSERT_EQ(state.builtIn.builtInState, BuiltInState::Verified);
+  loadBuiltInImage(resources, image);
+  ASSERT_EQ(image.builtInState, BuiltInState::Verified);
 }
 
-// A successful check whose list names one build, checked `checkedAt`.
-void checkedList(FirmwareState& state, const char* version, const char* notes,
-                 std::uint64_t checkedAt = kNow - 61'500) {
-  state.online.state = OnlineState::Ok;
-  state.online.checkedAt = checkedAt;
-  ReleaseList& list = state.online.list;
-  list = ReleaseList{};
+// A fresh state with the built-in image verified.
+FirmwareStateBuilder verified() {
+  BuiltInImage image;
+  checkBuiltIn(image);
+  FirmwareStateBuilder state;
+  state.builtIn(image);
+  return state;
+}
+
+// A release list that names one build.
+ReleaseList listNaming(const char* version, const char* notes) {
+  ReleaseList list{};
   list.count = 1;
   std::snprintf(list.latest, sizeof list.latest, "%s", version);
   std::snprintf(list.builds[0].version, sizeof list.builds[0].version, "%s", version);
   std::snprintf(list.builds[0].channel, sizeof list.builds[0].channel, "stable");
   std::snprintf(list.builds[0].notes, sizeof list.builds[0].notes, "%s", notes);
+  return list;
 }
+
+// A successful check 61.5 s ago whose list names one build.
+constexpr std::uint64_t kCheckedAt = kNow - 61'500;
 
 // The document, or "(incomplete)"; always checked to be valid JSON when complete.
 std::string document(const FirmwareState& state, std::size_t capacity = FIRMWARE_STATE_CAPACITY) {
@@ -102,8 +115,7 @@ std::string adviceJson(const char* kind, const char* primary, bool confirm, bool
 }
 
 TEST(FirmwareDocument, IdleWithTheBuiltInImageVerified) {
-  FirmwareState state;
-  verifyBuiltIn(state);
+  const FirmwareState state = verified().build();
   EXPECT_EQ(document(state), kIdleDocument);
   test::StrictJson json;
   ASSERT_TRUE(json.parse(document(state)));
@@ -114,9 +126,8 @@ TEST(FirmwareDocument, IdleWithTheBuiltInImageVerified) {
 
 TEST(FirmwareDocument, WithoutAnyImageNothingIsOffered) {
   for (BuiltInState builtInState : {BuiltInState::NotExamined, BuiltInState::Unusable}) {
-    FirmwareState state;
-    state.builtIn.builtInState = builtInState;
-    state.firmwareSeq = 4000000000u;
+    const FirmwareState state =
+        FirmwareStateBuilder().builtInState(builtInState).firmwareSeq(4000000000u).build();
     const std::string doc = document(state);
     EXPECT_EQ(doc.substr(0, 20), "{\"seq\":4000000000,\"a");
     EXPECT_EQ(part(doc, "fw"),
@@ -181,19 +192,10 @@ TEST(FirmwareDocument, AdviceForABoardInUpdateMode) {
                   "writes the Tarnwick firmware onto it.")},
   };
   for (const BoardCase& c : cases) {
-    FirmwareState state;
-    if (c.builtIn) verifyBuiltIn(state);
-    BootBoard& board = state.board;
-    board.present = true;
-    board.usb = true;
-    board.drive = "E:";
-    board.serial = "E0C9125B0D9B";
-    board.read = c.read;
-    board.ours = c.ours;
-    board.blank = c.blank;
-    board.program = c.program;
-    board.version = c.version;
-    const std::string doc = document(state);
+    FirmwareStateBuilder state = c.builtIn ? verified() : FirmwareStateBuilder();
+    state.boardSeen("E0C9125B0D9B", "E:");
+    if (c.read != BoardRead::NotRead) state.boardRead(c.read, c.program, c.version, c.blank);
+    const std::string doc = document(state.build());
     EXPECT_EQ(part(doc, "advice"), c.advice) << c.name;
     EXPECT_EQ(part(doc, "boot"),
               std::string("{\"present\":true,\"usb\":true,\"read\":") +
@@ -206,17 +208,14 @@ TEST(FirmwareDocument, AdviceForABoardInUpdateMode) {
 }
 
 TEST(FirmwareDocument, BusyAndStationComeBeforeAnyBoard) {
-  FirmwareState state;
-  verifyBuiltIn(state);
-  state.board.present = true;
-  state.board.read = BoardRead::Failed;
-  state.station = true;
-  state.request.queued = true;
+  const auto boardAndStation = [](FirmwareStateBuilder state) {
+    return state.boardRead(BoardRead::Failed).station().build();
+  };
+  FirmwareState state = boardAndStation(verified().jobQueued(FirmwareAction::Install));
   EXPECT_EQ(part(document(state), "advice"), adviceJson("busy", "", false, false, ""));
-  state.request.queued = false;
-  state.job.active = true;
+  state = boardAndStation(verified().jobRunning(FirmwareAction::Install));
   EXPECT_EQ(part(document(state), "advice"), adviceJson("busy", "", false, false, ""));
-  state.job.active = false;
+  state = boardAndStation(verified());
   const std::string doc = document(state);
   EXPECT_EQ(part(doc, "advice"),
             adviceJson("station", "", false, false,
@@ -245,8 +244,19 @@ TEST(FirmwareAdvice, ALongNameIsCutWithinItsCharacters) {
 TEST(FirmwareDocument, TheJobInEachOfItsStates) {
   const std::string rest =
       ",\"refused\":false,\"from\":\"\",\"target\":\"\",\"installed\":\"\",\"ago\":0}";
-  FirmwareState state;
-  verifyBuiltIn(state);
+  // Our board on 0.9.1 in update mode, then the job at the button.
+  const auto ourBoard = [](FirmwareStateBuilder state) {
+    state.boardRead(BoardRead::Read, "korrinlink", "0.9.1");
+    return state;
+  };
+  const auto atTheButton = [](FirmwareStateBuilder state) {
+    return state.jobStep(JobPhase::Button, 10, "Triple-click the button on your dongle.")
+        .jobNeedsUser(true)
+        .jobDetail("If nothing happens, unplug the dongle, hold its button and plug it back in.")
+        .jobTarget("0.9.3")
+        .build();
+  };
+  FirmwareState state = ourBoard(verified()).build();
   std::string message;
 
   ASSERT_TRUE(queueFirmwareRequest(state, FirmwareAction::Install, false, message));
@@ -259,17 +269,7 @@ TEST(FirmwareDocument, TheJobInEachOfItsStates) {
 
   FirmwareRequest request;
   ASSERT_TRUE(takeFirmwareRequest(state, request));
-  state.board.present = true;
-  state.board.read = BoardRead::Read;
-  state.board.ours = true;
-  state.board.version = "0.9.1";
-  beginFirmwareJob(state, request);
-  state.job.phase = JobPhase::Button;
-  state.job.pct = 10;
-  state.job.needsUser = true;
-  state.job.msg = "Triple-click the button on your dongle.";
-  state.job.detail = "If nothing happens, unplug the dongle, hold its button and plug it back in.";
-  state.job.target = "0.9.3";
+  state = atTheButton(FirmwareStateBuilder(state));
   EXPECT_EQ(
       part(document(state), "job"),
       "{\"active\":true,\"queued\":false,\"automatic\":false,\"pct\":10,\"cancellable\":true,"
@@ -316,9 +316,8 @@ TEST(FirmwareDocument, TheJobInEachOfItsStates) {
                 "\\\"blink\\\" \\u003c1.0\\u003e\",\"refused\":true," +
                 tail + "\"installed\":\"\",\"ago\":12}"},
        }) {
-    FirmwareState ended;
-    ended.board = state.board;
-    ended.job = state.job;
+    // The same board and job without the built-in image.
+    FirmwareState ended = atTheButton(ourBoard(FirmwareStateBuilder()).jobRunning(request.action));
     endFirmwareJob(ended, e.ending, kNow - 12999);
     const std::string doc = document(ended);
     EXPECT_EQ(part(doc, "job"), e.job);
@@ -327,12 +326,8 @@ TEST(FirmwareDocument, TheJobInEachOfItsStates) {
 }
 
 TEST(FirmwareDocument, TextsAreEscapedAndTheDocumentStaysValid) {
-  FirmwareState state;
-  verifyBuiltIn(state);
-  state.board.present = true;
-  state.board.read = BoardRead::Read;
   const std::string program = std::string("a\"b\\c<d>e\x01\x1f\n\x7f") + "\xC3\xA9\xF0\x9F\x98\x80";
-  state.board.program = program;
+  const FirmwareState state = verified().boardRead(BoardRead::Read, program).build();
   const std::string doc = document(state);
   EXPECT_NE(doc.find("\"program\":\"a\\\"b\\\\c\\u003cd\\u003ee\\u0001\\u001f\\u000a\x7f\xC3\xA9"
                      "\xF0\x9F\x98\x80\""),
@@ -350,7 +345,6 @@ TEST(FirmwareDocument, TextsAreEscapedAndTheDocumentStaysValid) {
 }
 
 TEST(FirmwareDocument, BytesThatAreNoUtf8CharacterBecomeReplacementCharacters) {
-  FirmwareState state;
   for (const auto& [raw, written] : std::vector<std::pair<std::string, std::string>>{
            {"\xFF", "\\ufffd"},
            {"a\xC3", "a\\ufffd"},                      // cut short at the end
@@ -361,15 +355,13 @@ TEST(FirmwareDocument, BytesThatAreNoUtf8CharacterBecomeReplacementCharacters) {
            {"\x80x", "\\ufffdx"},
            {"\xE2\x80\xA6", "\xE2\x80\xA6"},
        }) {
-    state.board.why = raw;
-    const std::string doc = document(state);
+    const std::string doc = document(FirmwareStateBuilder().boardWhy(raw).build());
     EXPECT_NE(doc.find("\"why\":\"" + written + "\""), std::string::npos) << doc;
   }
 }
 
 TEST(FirmwareDocument, EveryCutOffDocumentIsReportedIncomplete) {
-  FirmwareState state;
-  verifyBuiltIn(state);
+  const FirmwareState state = verified().build();
   const std::string full = document(state);
   for (std::size_t capacity = 0; capacity <= full.size() + 1; ++capacity) {
     std::vector<char> buffer(capacity + 1, '\x7f');
@@ -392,28 +384,26 @@ TEST(FirmwareDocument, EveryCutOffDocumentIsReportedIncomplete) {
 // the firmware side can produce still fits the API's buffer whole.
 TEST(FirmwareDocument, FullFieldsOfEscapedBytesFitTheApiBuffer) {
   for (char fill : {'x', '<'}) {
-    FirmwareState state;
     const std::string text(319, fill);
     const std::string word(63, fill);
-    state.dongle.present = true;
-    state.dongle.version = word;
     // A listed version may carry a suffix of any printable characters: 47 in all.
     const std::string listed = "9.9.9" + std::string(42, fill);
-    checkedList(state, listed.c_str(), std::string(479, fill).c_str());
-    state.board.present = true;
-    state.board.read = BoardRead::Read;
-    state.board.program = word;
-    state.board.version = word;
-    state.board.serial = std::string(39, fill);
-    state.board.drive = std::string(3, fill);
-    state.board.why = std::string(199, fill);
-    FirmwareJob& job = state.job;
-    // The longest word of each.
-    job.action = FirmwareAction::Reinstall;
-    job.phase = JobPhase::Reconnect;
-    job.msg = job.detail = job.error = job.tech = text;
-    job.result = JobResult::Cancelled;
-    job.from = job.target = job.installed = word;
+    const FirmwareState state =
+        FirmwareStateBuilder()
+            .runningDongle(word)
+            .onlineOk(listNaming(listed.c_str(), std::string(479, fill).c_str()), kCheckedAt)
+            .boardSeen(std::string(39, fill), std::string(3, fill))
+            .boardRead(BoardRead::Read, word, word)
+            .boardWhy(std::string(199, fill))
+            // The longest word of each.
+            .jobRunning(FirmwareAction::Reinstall)
+            .jobEnded(FirmwareJobEnding::cancelled(), 0)
+            .jobStep(JobPhase::Reconnect, -1, text)
+            .jobDetail(text)
+            .jobOutcome(JobResult::Cancelled, text, text, word)
+            .jobFrom(word)
+            .jobTarget(word)
+            .build();
     std::vector<char> roomy(65536);
     ASSERT_TRUE(writeFirmwareState(state, FirmwareDocumentFacts{"1.2.0"}, kNow, roomy.data(),
                                    roomy.size()));
@@ -450,11 +440,9 @@ TEST(FirmwareDocument, TheRunningDongleAndWhetherItCanSwitchItself) {
             adviceJson("update", "update", false, false, "Version 0.9.3 is ready. You have v1.")},
            {false, "", false, adviceJson("none", "", false, false, "")},
        }) {
-    FirmwareState state;
-    verifyBuiltIn(state);
-    state.dongle.present = c.present;
-    state.dongle.version = c.version;
-    const std::string doc = document(state);
+    FirmwareStateBuilder state = verified();
+    if (c.present) state.runningDongle(c.version);
+    const std::string doc = document(state.build());
     EXPECT_EQ(part(doc, "running"), std::string("{\"present\":") + (c.present ? "true" : "false") +
                                         ",\"canSwitch\":" + (c.canSwitch ? "true" : "false") +
                                         ",\"version\":\"" + c.version + "\"}")
@@ -462,21 +450,17 @@ TEST(FirmwareDocument, TheRunningDongleAndWhetherItCanSwitchItself) {
     EXPECT_EQ(part(doc, "advice"), c.advice) << c.version;
   }
   // Without anything to install, a running dongle is simply current.
-  FirmwareState state;
-  state.dongle.present = true;
-  state.dongle.version = "0.9.1";
+  const FirmwareState state = FirmwareStateBuilder().runningDongle("0.9.1").build();
   EXPECT_EQ(part(document(state), "advice"), adviceJson("current", "", false, false, ""));
 }
 
 TEST(FirmwareDocument, TheCheckAndWhereTheTargetComesFrom) {
-  FirmwareState state;
-  verifyBuiltIn(state);
-  state.online.state = OnlineState::Checking;
+  FirmwareState state = verified().onlineChecking().build();
   EXPECT_EQ(part(document(state), "online"),
             "{\"state\":\"checking\",\"latest\":\"\",\"error\":\"\",\"ago\":0}");
 
   // A newer build on the list: the target, its notes, and the host it comes from.
-  checkedList(state, "1.0.0", "Faster pairing.");
+  state = verified().onlineOk(listNaming("1.0.0", "Faster pairing."), kCheckedAt).build();
   std::string doc = document(state);
   EXPECT_EQ(part(doc, "fw"), std::string("{\"target\":\"1.0.0\",\"notes\":\"Faster pairing.\","
                                          "\"source\":\"") +
@@ -486,7 +470,7 @@ TEST(FirmwareDocument, TheCheckAndWhereTheTargetComesFrom) {
                                  "61}}");
 
   // An older build on the list: the built-in image stays the target, with its own notes.
-  checkedList(state, "0.9.1", "Old notes.");
+  state = verified().onlineOk(listNaming("0.9.1", "Old notes."), kCheckedAt).build();
   doc = document(state);
   EXPECT_NE(doc.find("\"target\":\"0.9.3\",\"notes\":\"" + std::string(kBuiltInNotes) +
                      "\",\"source\":\"built-in\""),
@@ -494,23 +478,23 @@ TEST(FirmwareDocument, TheCheckAndWhereTheTargetComesFrom) {
   EXPECT_NE(doc.find("\"latest\":\"0.9.1\""), std::string::npos);
 
   // The same version on the list and built in: the list's notes, the built-in image's source.
-  checkedList(state, "0.9.3", "Listed notes.");
+  state = verified().onlineOk(listNaming("0.9.3", "Listed notes."), kCheckedAt).build();
   EXPECT_NE(document(state).find("\"notes\":\"Listed notes.\",\"source\":\"built-in\""),
             std::string::npos);
 
   // A failed check: its message, and the stored list is not consulted.
-  checkedList(state, "1.0.0", "Faster pairing.");
-  state.online.state = OnlineState::Failed;
-  state.online.error = "The update server didn't answer \"in time\"";
-  state.online.checkedAt = kNow - 999;
+  state = verified()
+              .onlineOk(listNaming("1.0.0", "Faster pairing."), kCheckedAt)
+              .onlineFailed("The update server didn't answer \"in time\"", kNow - 999)
+              .build();
   EXPECT_EQ(part(document(state), "online"),
             "{\"state\":\"failed\",\"latest\":\"\",\"error\":\"The update server didn't "
             "answer \\\"in time\\\"\",\"ago\":0}");
   EXPECT_NE(document(state).find("\"target\":\"0.9.3\""), std::string::npos);
 
   // Only the list: no built-in image.
-  FirmwareState online;
-  checkedList(online, "1.0.0", "");
+  const FirmwareState online =
+      FirmwareStateBuilder().onlineOk(listNaming("1.0.0", ""), kCheckedAt).build();
   doc = document(online);
   EXPECT_NE(doc.find(std::string("\"source\":\"") + UpdateHost +
                      "\",\"builtIn\":\"\","
@@ -538,21 +522,19 @@ TEST(FirmwareTrayReaders, TheVersionOfferedForTheRunningDongle) {
            {true, "0.9.1", nullptr, false, true, "0.9.3"},
            {false, "", nullptr, false, false, nullptr},
        }) {
-    FirmwareState state;
-    verifyBuiltIn(state);
-    state.dongle.present = c.present;
-    state.dongle.version = c.running;
-    if (c.listed != nullptr) checkedList(state, c.listed, "");
-    state.job.active = c.active;
-    state.request.queued = c.queued;
+    FirmwareStateBuilder built = verified();
+    if (c.present) built.runningDongle(c.running);
+    if (c.listed != nullptr) built.onlineOk(listNaming(c.listed, ""), kCheckedAt);
+    if (c.active) built.jobRunning(FirmwareAction::Update);
+    if (c.queued) built.jobQueued(FirmwareAction::Install);
+    const FirmwareState state = built.build();
     std::string version = "untouched";
     EXPECT_EQ(offeredUpdate(state, version), c.offered != nullptr) << c.running;
     if (c.offered != nullptr) {
       EXPECT_EQ(version, c.offered);
     }
   }
-  FirmwareState nothing;
-  nothing.dongle.present = true;
+  const FirmwareState nothing = FirmwareStateBuilder().runningDongle("").build();
   std::string version;
   EXPECT_FALSE(offeredUpdate(nothing, version));
 }
@@ -562,13 +544,15 @@ TEST(FirmwareTrayReaders, TheJobsLine) {
   std::string line = "untouched";
   EXPECT_FALSE(jobTrayText(state, line));
   EXPECT_EQ(line, "untouched");
-  state.job.result = JobResult::Ok;  // a finished job is no line of its own
+  // A finished job is no line of its own.
+  state = FirmwareStateBuilder()
+              .jobRunning(FirmwareAction::Install)
+              .jobEnded(FirmwareJobEnding::ok("0.9.3", "Firmware 0.9.3 is on.", false), 1)
+              .build();
   EXPECT_FALSE(jobTrayText(state, line));
-  state.request.queued = true;
+  state = FirmwareStateBuilder().jobQueued(FirmwareAction::Install).build();
   ASSERT_TRUE(jobTrayText(state, line));
   EXPECT_EQ(line, "Getting firmware ready");
-  state.request.queued = false;
-  state.job.active = true;
   struct Case {
     JobPhase phase;
     int pct;
@@ -588,9 +572,11 @@ TEST(FirmwareTrayReaders, TheJobsLine) {
            {JobPhase::Restart, 90, false, "Restarting the dongle"},
            {JobPhase::Reconnect, 97, false, "Restarting the dongle"},
        }) {
-    state.job.phase = c.phase;
-    state.job.pct = c.pct;
-    state.job.needsUser = c.needsUser;
+    state = FirmwareStateBuilder()
+                .jobRunning(FirmwareAction::Install)
+                .jobStep(c.phase, c.pct, "")
+                .jobNeedsUser(c.needsUser)
+                .build();
     ASSERT_TRUE(jobTrayText(state, line));
     EXPECT_EQ(line, c.line) << phaseWord(c.phase);
   }

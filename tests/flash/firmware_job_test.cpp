@@ -11,11 +11,13 @@
 #include "flash/board_record.h"
 #include "flash/firmware_job.h"
 #include "flash/firmware_job_context.h"
+#include "flash/firmware_state_builder.h"
 
 namespace tw {
 namespace {
 
 using test::FirmwareFixture;
+using test::FirmwareStateBuilder;
 
 constexpr char kBusy[] = "The dongle is already being worked on.";
 constexpr char kStation[] =
@@ -263,14 +265,20 @@ TEST(FirmwareJobRecord, BeginningSetsTheRecordAndQuietsBoards) {
                                          {true, BoardRead::NotRead, true, "0.9.1", true, "0.9.2"},
                                          {false, BoardRead::Read, true, "0.9.1", false, ""},
                                          {false, BoardRead::Read, true, "0.9.1", true, "0.9.2"}}) {
-    FirmwareState state;
-    state.dongle = RunningDongle{c.running, c.running ? "0.9.2" : ""};
-    state.job.result = JobResult::Ok;
-    state.job.installed = "0.9.0";
-    state.board.present = c.present;
-    state.board.read = c.read;
-    state.board.ours = c.ours;
-    state.board.version = c.version;
+    // An earlier job installed 0.9.0; then the dongle and the board as the case has them.
+    FirmwareStateBuilder built;
+    built.jobRunning(FirmwareAction::Install)
+        .jobEnded(FirmwareJobEnding::ok("0.9.0", "Firmware 0.9.0 is on.", false), 1)
+        .nothingSeen();
+    if (c.running) built.runningDongle("0.9.2");
+    if (c.present) {
+      if (c.read == BoardRead::NotRead) {
+        built.boardSeen();
+      } else {
+        built.boardRead(c.read, c.ours ? "korrinlink" : "blink", c.version);
+      }
+    }
+    FirmwareState state = built.build();
     const std::uint32_t before = state.firmwareSeq;
     beginFirmwareJob(state, FirmwareRequest{false, FirmwareAction::Update, false, false});
     EXPECT_TRUE(state.job.active);
@@ -338,14 +346,15 @@ TEST(FirmwareJobRecord, EachEndingWritesItsFields) {
        "Something went wrong.", "The update didn't finish", "Something went wrong.", true},
   };
   for (const Case& c : cases) {
-    FirmwareState state;
-    beginFirmwareJob(state, FirmwareRequest{false, FirmwareAction::Install, false, false});
-    state.job.pct = 42;
-    state.job.needsUser = true;
-    state.job.msg = "Writing";
-    state.job.detail = "last detail";
-    state.board.present = true;
-    state.board.advised = false;  // a board seen anew during the job
+    // A board seen anew during the job, once a pass had seen none.
+    FirmwareState state = FirmwareStateBuilder()
+                              .jobRunning(FirmwareAction::Install)
+                              .jobStep(JobPhase::None, 42, "Writing")
+                              .jobNeedsUser(true)
+                              .jobDetail("last detail")
+                              .nothingSeen()
+                              .boardSeen()
+                              .build();
     const std::uint32_t before = state.firmwareSeq;
     endFirmwareJob(state, c.ending, 7777);
     const FirmwareJob& job = state.job;
@@ -379,8 +388,12 @@ TEST(FirmwareJobRecord, EachEndingWritesItsFields) {
 
 TEST(FirmwareJobRecord, OnlyAUsableInstalledVersionIsRememberedAsOffered) {
   for (const char* installed : {"", "unknown", "1"}) {
-    FirmwareState state;
-    state.lastOffered = "0.9.3";
+    // An earlier job installed 0.9.3, so that is what was last offered.
+    FirmwareState state =
+        FirmwareStateBuilder()
+            .jobRunning(FirmwareAction::Install)
+            .jobEnded(FirmwareJobEnding::ok("0.9.3", "Firmware 0.9.3 is on.", false), 1)
+            .build();
     beginFirmwareJob(state, FirmwareRequest{false, FirmwareAction::Restart, false, false});
     endFirmwareJob(state, FirmwareJobEnding::ok(installed, "Restarted.", false), 1);
     EXPECT_EQ(state.lastOffered, "0.9.3") << installed;

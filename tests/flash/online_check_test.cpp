@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "firmware/update_host.h"
+#include "flash/firmware_state_builder.h"
 #include "sim/update_host_sim.h"
 
 namespace tw {
 namespace {
+
+using test::FirmwareStateBuilder;
 
 ReleaseList listOffering(const std::string& version) {
   sim::SimBuild build;
@@ -26,7 +29,6 @@ ReleaseList listOffering(const std::string& version) {
 }
 
 struct StateFixture {
-  StateFixture() { state.builtIn.builtInState = BuiltInState::Verified; }
   // Every notice posted by `step`, taken at once as the tray would.
   std::vector<TrayNotice> noticesOf(const std::function<void()>& step) {
     step();
@@ -39,7 +41,7 @@ struct StateFixture {
     beginOnlineCheck(state);
     finishOnlineCheck(state, true, listOffering(offered), "", ++now);
   }
-  FirmwareState state;
+  FirmwareState state = FirmwareStateBuilder().builtInState(BuiltInState::Verified).build();
   std::uint64_t now = 1000;
 };
 
@@ -108,8 +110,10 @@ TEST(OnlineCheck, ReadyNeedsARunningDongleNoJobAndAUsableNewerOffer) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StateFixture f;
-    f.state.job.active = c.jobActive;
-    f.state.builtIn.builtInState = c.builtInState;
+    FirmwareStateBuilder built;
+    built.builtInState(c.builtInState);
+    if (c.jobActive) built.jobRunning(FirmwareAction::Install);
+    f.state = built.build();
     auto shown = f.noticesOf([&] { applyDongleReport(f.state, true, c.dongle); });
     ASSERT_EQ(shown.size(), c.text != nullptr ? 1u : 0u);
     if (c.text != nullptr) {
@@ -141,7 +145,7 @@ TEST(OnlineCheck, TheListIsOfferedOnlyAfterASuccessAndOnlyWhenNewer) {
   EXPECT_FALSE(fromList);
   EXPECT_EQ(f.state.online.error, "");
 
-  f.state.builtIn.builtInState = BuiltInState::Unusable;
+  f.state = FirmwareStateBuilder(f.state).builtInState(BuiltInState::Unusable).build();
   EXPECT_EQ(offerVersion(f.state, &fromList), "0.9.2");
   EXPECT_TRUE(fromList);
 }
@@ -173,12 +177,11 @@ TEST(OnlineCheck, AnnouncedResults) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StateFixture f;
-    applyDongleReport(f.state, c.dongle, c.dongleVersion);
-    f.state.notice = PendingNotice{};
-    if (c.noticeWaiting) {
-      postNotice(f.state.notice, NoticeKind::Information, "Dongle in update mode", "waiting");
-    }
-    f.state.online.announce = true;
+    FirmwareStateBuilder built(f.state);
+    if (c.dongle) built.runningDongle(c.dongleVersion);
+    built.noticeShown();
+    if (c.noticeWaiting) built.noticeWaiting("Dongle in update mode", "waiting");
+    f.state = built.announceNextCheck().build();
     const std::uint32_t seq = f.state.firmwareSeq;
     auto shown = f.noticesOf([&] {
       beginOnlineCheck(f.state);
@@ -201,10 +204,9 @@ TEST(OnlineCheck, TheScheduleChecksOnlyWithADongleOrBoardAndAfterItsIntervals) {
   constexpr std::uint64_t kTen = 36'000'000;  // 10:00 as a tick
   FirmwareState state;
   EXPECT_FALSE(isCheckDue(state, kTen));
-  state.board.present = true;
+  state = FirmwareStateBuilder().boardSeen().build();
   EXPECT_TRUE(isCheckDue(state, kTen));
-  state.board.present = false;
-  state.dongle.present = true;
+  state = FirmwareStateBuilder().runningDongle("").build();
   EXPECT_TRUE(isCheckDue(state, kTen));
 
   beginOnlineCheck(state);
@@ -216,7 +218,7 @@ TEST(OnlineCheck, TheScheduleChecksOnlyWithADongleOrBoardAndAfterItsIntervals) {
   finishOnlineCheck(state, true, listOffering("1.0"), "", kTen);
   EXPECT_FALSE(isCheckDue(state, kTen + 21'600'000));
   EXPECT_TRUE(isCheckDue(state, kTen + 21'600'001));
-  state.dongle.present = false;
+  applyDongleReport(state, false, "");
   EXPECT_FALSE(isCheckDue(state, kTen + 21'600'001));
 }
 
