@@ -49,11 +49,6 @@ FirmwareJobEnding FirmwareJobEnding::failed(std::string error, std::string tech,
   return ending;
 }
 
-bool isFirmwareAction(std::string_view word) {
-  FirmwareAction action;
-  return parseFirmwareAction(word, action);
-}
-
 bool isJobBusy(const FirmwareState& state) {
   return state.job.active || state.request.queued;
 }

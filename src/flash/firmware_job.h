@@ -75,8 +75,6 @@ struct FirmwareJobEnding {
   static FirmwareJobEnding failed(std::string error, std::string tech = {}, bool refused = false);
 };
 
-// One of "update", "install", "reinstall", "repair" and "restart", exactly.
-bool isFirmwareAction(std::string_view word);
 
 // True while a job is active or a request is queued.
 bool isJobBusy(const FirmwareState& state);
