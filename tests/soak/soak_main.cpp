@@ -120,7 +120,14 @@ bool runSeed(SeedToRun run, std::size_t maxSteps, Totals& totals, const std::str
   const int threadsBefore = countEntries("/proc/self/task");
   const int filesBefore = countEntries("/proc/self/fd");
   tw::soak::RunOutcome outcome = tw::soak::runHistory(history, &progress);
-  const int threadsAfter = countEntries("/proc/self/task");
+  // The panel server's connection threads are detached and end on their own once their socket
+  // closes, a moment after the program is gone: give them up to two seconds of real time (the
+  // operating system's own teardown, not a wait of the program's) before calling one a leak.
+  int threadsAfter = countEntries("/proc/self/task");
+  for (int tries = 0; threadsAfter > threadsBefore && tries < 200; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    threadsAfter = countEntries("/proc/self/task");
+  }
   const int filesAfter = countEntries("/proc/self/fd");
   if (outcome.failures.empty()) {
     if (threadsAfter != threadsBefore) {
