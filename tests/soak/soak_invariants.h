@@ -12,7 +12,7 @@
 
 namespace tw::soak {
 
-// The longest a job may take, from the spec's own waits: the release check it waits for (150 x
+// The longest a job may take, from the program's own waits: the release check it waits for (150 x
 // 100 ms) and its own (HTTPS time-outs, 2 x 30 s), switching over (15 s), the button (600 s),
 // finding and probing the board (4 s + 1.5 s), writing and verifying the whole image with every
 // retry (about 2 x 60 s modelled), the drive copy and its wait (60 s + 30 s), and the return (10 s

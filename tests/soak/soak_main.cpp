@@ -13,10 +13,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -77,7 +79,11 @@ class Watchdog {
     thread_ = std::thread([this] { watch(); });
   }
   ~Watchdog() {
-    done_ = true;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    stop_.notify_one();
     thread_.join();
   }
   const tw::soak::History* history = nullptr;
@@ -86,8 +92,9 @@ class Watchdog {
   void watch() {
     std::uint64_t lastBeats = progress_.beats;
     int still = 0;
-    while (!done_) {
-      std::this_thread::sleep_for(std::chrono::seconds(1));
+    // A hang is measured in real time; the wait ends at once when the run is over.
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stop_.wait_for(lock, std::chrono::seconds(1), [this] { return done_; })) {
       const std::uint64_t beats = progress_.beats;
       still = beats == lastBeats ? still + 1 : 0;
       lastBeats = beats;
@@ -102,7 +109,9 @@ class Watchdog {
     }
   }
   tw::soak::Progress& progress_;
-  std::atomic<bool> done_{false};
+  std::mutex mutex_;
+  std::condition_variable stop_;
+  bool done_ = false;  // under mutex_
   std::thread thread_;
 };
 
